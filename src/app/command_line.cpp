@@ -1,0 +1,95 @@
+#include "app/command_line.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/texts.hpp"
+
+namespace {
+
+// Writes one of the fixed outputs and ends the process.
+[[noreturn]] void finish(const std::string& text, int status) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+}  // namespace
+
+void OptionParser::parse(int argc, char* argv[], const char* option_string) {
+    // optind 0 makes glibc start over at argv[1] with a clean state, also when
+    // a parser ran before; the leading '+' asks for POSIX scanning instead of
+    // glibc's reordering of arguments.
+    optind = 0;
+    const std::string posix_options = std::string("+") + option_string;
+    for (int letter; (letter = getopt(argc, argv, posix_options.c_str())) != -1;) {
+        on_option(static_cast<char>(letter), optarg);
+    }
+    while (optind < argc) {
+        on_argument(argv[optind++]);
+    }
+}
+
+CommandLine::CommandLine(int argc, char* argv[]) : argv0(argc > 0 ? argv[0] : "") {
+    parse(argc, argv, option_string);
+}
+
+void CommandLine::on_argument(const char* argument) {
+    settings.logfile = argument;
+}
+
+void CommandLine::on_option(char letter, const char* value) {
+    switch (letter) {
+        case 'h':
+            finish(help_output(argv0), 0);
+        case 'v':
+            finish(version_output(), 0);
+        case 'c':
+            settings.clear_log = true;
+            break;
+        case 'm':
+            settings.mail_program = value;
+            break;
+        case 'M':
+            settings.mail_dir = value;
+            break;
+        case 'p':
+            settings.mail_prefix = value;
+            break;
+        case 'C':
+            settings.compose_args = value;
+            break;
+        case 'o':
+            settings.loop = false;
+            break;
+        case 'l':
+            settings.loop = true;
+            break;
+        case 'V':
+            settings.verbose = true;
+            break;
+        case 'w':
+            settings.wide = true;
+            break;
+        case 'b':
+            settings.beep = true;
+            break;
+        case 's':
+            settings.no_beep_devnull = true;
+            break;
+        case 'H':
+            settings.hide_devnull = true;
+            break;
+        default:  // '?': getopt has already said what was wrong on stderr
+            finish(error_output(argv0), 1);
+    }
+}
+
+void CommandLine::print_usage() const {
+    const std::string text = usage_text(argv0);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string_view>
+
+#include "app/settings.hpp"
+
+// A command-line reader driven by the C library's getopt: options are handed
+// to on_option one by one in command-line order, then the positional
+// arguments to on_argument.
+class OptionParser {
+public:
+    // One positional argument.
+    virtual void on_argument(const char* argument) = 0;
+    // One option letter as getopt returned it ('?' for an unknown letter or a
+    // missing value) and getopt's optarg at that moment.
+    virtual void on_option(char letter, const char* value) = 0;
+    virtual ~OptionParser() = default;
+
+    // Scans argv[1..] POSIX-style: option scanning stops at the first
+    // argument that is not an option, at a lone "-" and after "--".
+    void parse(int argc, char* argv[], const char* option_string);
+
+protected:
+    OptionParser() = default;
+    OptionParser(const OptionParser&) = default;
+    OptionParser& operator=(const OptionParser&) = default;
+};
+
+// The program's command line. Construction parses it; -h, -v and an unknown
+// option print their text and end the process from inside the construction.
+class CommandLine : public OptionParser {
+public:
+    static constexpr const char* option_string = "hvlcowbVm:M:p:C:sH";
+
+    CommandLine(int argc, char* argv[]);
+
+    void on_argument(const char* argument) override;
+    void on_option(char letter, const char* value) override;
+
+    // Takes the log path from ~/.procmailrc when none was given; ends the
+    // process through fatal_error when the log does not exist.
+    void find_logfile();
+
+    // Writes the usage text to standard output.
+    void print_usage() const;
+
+    Settings settings;
+    const char* argv0;
+};

@@ -1,0 +1,17 @@
+#include <clocale>
+
+#include "app/command_line.hpp"
+#include "app/monitor.hpp"
+#include "app/signals.hpp"
+#include "log/mail_log_scanner.hpp"
+
+int main(int argc, char* argv[]) {
+    install_signal_handlers();
+    std::setlocale(LC_ALL, "");
+    CommandLine command_line(argc, argv);
+    command_line.find_logfile();
+    MailLogScanner log;
+    Monitor monitor(command_line.settings, log);
+    monitor.run();
+    return 0;
+}

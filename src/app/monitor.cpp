@@ -1,0 +1,33 @@
+#include "app/monitor.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/report.hpp"
+
+void Monitor::run() {
+    if (settings.clear_log) {
+        settings.truncate_log();
+        std::exit(0);
+    }
+    if (!settings.loop) {
+        print_report(settings.wide);
+        return;
+    }
+    std::fputs("lurko: the interactive monitor is not built yet; use -o for the report\n", stderr);
+    std::exit(1);
+}
+
+void Monitor::print_report(bool wide) {
+    log.reload(settings.logfile);
+    if (settings.hide_devnull) {
+        log.remove_folder("/dev/null");
+    }
+    // A terminal gets control characters in an inert form; a pipe or a file
+    // gets the log's bytes unchanged.
+    const ControlBytes mode = ::isatty(STDOUT_FILENO) ? ControlBytes::Caret : ControlBytes::Raw;
+    std::fflush(stdout);
+    write_report(STDOUT_FILENO, log, wide, mode);
+}

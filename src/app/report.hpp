@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/inert_text.hpp"
+#include "log/mail_log_scanner.hpp"
+
+// The report line of one folder: its mail count right-aligned in five
+// columns (a longer number whole), a blank, its name, a newline.
+void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode);
+
+// The line of one mail under its folder: six blanks, sender, ": ", subject.
+void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode);
+
+// Writes the one-shot report of the folder list to a file descriptor: a line
+// per folder, most mails first, and with `wide` a line per mail under each.
+// Returns false when the output could not be written.
+bool write_report(int fd, const MailLogScanner& log, bool wide, ControlBytes mode);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Every setting of one run, filled from the command line (and the log path
+// possibly from ~/.procmailrc). Nothing is saved between runs.
+struct Settings {
+    std::string mail_program = "mutt";     // -m: the mail client
+    std::string mail_prefix = "-f";        // -p: client words before a folder path
+    std::string mail_dir = "$HOME/mail/";  // -M: where the folders are
+    std::string compose_args = "-e 'unset autoedit' -s ''";  // -C: client words to write a mail
+    std::string logfile;                                     // last positional argument
+    bool loop = true;              // -l / -o: interactive monitor, or one-shot report
+    bool clear_log = false;        // -c: empty the log and exit
+    bool verbose = false;          // -V: accepted, read by nothing
+    std::int32_t expanded = -1;    // -1: no folder expanded; else the row it was switched on at
+    bool wide = false;             // -w: the report lists every mail
+    bool beep = false;             // -b: ring the bell on new mail (toggled with 'b')
+    bool no_beep_devnull = false;  // -s: no bell when the newest mail went to /dev/null
+    bool hide_devnull = false;     // -H: leave /dev/null out of the list
+
+    // Empties the file named by logfile (created when missing); silent.
+    void truncate_log() const;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <termios.h>
+
+#include <string_view>
+
+// The text for a signal number: "SIGINT - Interrupt", "SIGSEGV - Segmentation
+// fault" or "Unknown signal".
+std::string_view signal_name(int number);
+
+// Installs catch_signal for SIGINT and SIGSEGV.
+void install_signal_handlers();
+
+// Restores the terminal, writes "Caught signal (NAME)" on standard error and
+// ends the process: with status 0 after SIGINT, by the signal's default
+// action otherwise, so that a crash never looks like success.
+[[noreturn]] void catch_signal(int number);
+
+// What catch_signal needs to hand the terminal back while curses runs: the
+// modes to restore on `fd` and the terminal's own text that clears the screen
+// and leaves full-screen mode. Saved ahead so the handler never calls curses.
+void prepare_terminal_restore(int fd, const termios& modes, std::string_view leave_text);
+// After curses has ended: nothing is left to restore.
+void forget_terminal_restore();

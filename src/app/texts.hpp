@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The program's identity. The version comes from the build (project version).
+inline constexpr std::string_view program_name = "Lurko";
+inline constexpr std::string_view program_version = LURKO_VERSION;
+inline constexpr std::string_view release_year = "2004";
+inline constexpr std::string_view release_date = "12-17";
+inline constexpr std::string_view author_name = "The Lurko developers";
+inline constexpr std::string_view author_short_name = "Lurko developers";
+inline constexpr std::string_view author_email = "lurko@example.org";
+inline constexpr std::string_view homepage = "https://lurko.example.org/";
+
+// One row of the option list in the usage text.
+struct OptionHelp {
+    char letter;
+    std::string_view description;
+};
+
+// The option rows in the order the usage text lists them, closed by a row
+// whose letter is 0.
+extern const OptionHelp option_help[];
+
+// "Lurko 0.5.5 (2004-12-17) " and a newline.
+std::string version_line();
+// "Written by ...", with the author's name and mail address.
+std::string author_line();
+// Three lines: the copyright holder and the copying and warranty terms.
+std::string legal_notice();
+// Version line, author line, an empty line and the legal notice.
+std::string banner();
+// Where the program can be downloaded from.
+std::string download_line();
+// The usage text with the option list, naming the program as `argv0`.
+std::string usage_text(std::string_view argv0);
+
+// The three fixed outputs of the command line.
+std::string help_output(std::string_view argv0);
+std::string version_output();
+std::string error_output(std::string_view argv0);

@@ -1,0 +1,81 @@
+#include "log/line_scanner.hpp"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Large blocks keep the number of reads small on big logs; a block always has
+// room for the longest line that is still dispatched.
+constexpr std::size_t block_size = std::size_t{256} << 10;
+static_assert(block_size > 2 * LineScanner::line_limit);
+
+}  // namespace
+
+bool LineScanner::matches(std::string_view keyword, std::string_view line) const {
+    // Most lines differ from a keyword in their first byte: test that before
+    // comparing the rest.
+    return !line.empty() && line.size() >= keyword.size() && line[0] == keyword[0] &&
+           std::memcmp(line.data(), keyword.data(), keyword.size()) == 0;
+}
+
+void LineScanner::dispatch(std::string_view line, bool may_hold_nul) {
+    if (may_hold_nul) {
+        if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
+            line = line.substr(
+                0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+        }
+    }
+    for (std::size_t index = 0; index < keywords.size(); ++index) {
+        if (matches(keywords[index], line)) {
+            on_match(line, static_cast<int>(index));
+        }
+    }
+}
+
+ScanResult LineScanner::scan(std::istream& in) {
+    ScanResult result;
+    if (!in || in.rdbuf() == nullptr) {
+        return result;
+    }
+    std::streambuf& source = *in.rdbuf();
+    const auto buffer = std::make_unique_for_overwrite<char[]>(block_size);
+    char* const base = buffer.get();
+    std::size_t held = 0;   // bytes of the line in progress kept at the front
+    bool skipping = false;  // inside a line that is too long to dispatch
+
+    for (;;) {
+        const std::streamsize got =
+            source.sgetn(base + held, static_cast<std::streamsize>(block_size - held));
+        if (got <= 0) {
+            break;
+        }
+        result.bytes_read += static_cast<std::uint64_t>(got);
+        const char* line = base;
+        const char* const end = base + held + got;
+        // One look per block spares the search for a NUL in every line.
+        const bool may_hold_nul = std::memchr(base, '\0', held + got) != nullptr;
+        while (const void* found = std::memchr(line, '\n', end - line)) {
+            const char* newline = static_cast<const char*>(found);
+            const auto length = static_cast<std::size_t>(newline - line);
+            if (!skipping && length <= line_limit) {
+                dispatch(std::string_view(line, length), may_hold_nul);
+            }
+            skipping = false;
+            line = newline + 1;
+        }
+        result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
+        held = static_cast<std::size_t>(end - line);
+        if (skipping || held > line_limit) {
+            skipping = true;  // the rest of this line is dropped as it arrives
+            held = 0;
+        } else if (held > 0 && line != base) {
+            std::memmove(base, line, held);
+        }
+    }
+    if (held > 0 && !skipping) {
+        dispatch(std::string_view(base, held), true);
+    }
+    in.setstate(std::ios::eofbit);
+    return result;
+}

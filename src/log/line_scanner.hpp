@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where a scan stopped, counted in bytes from the stream position it began at.
+struct ScanResult {
+    std::uint64_t bytes_read = 0;      // everything taken from the stream
+    std::uint64_t complete_bytes = 0;  // up to and including the last newline
+};
+
+// Reads a text stream line by line and reports the lines that begin with one
+// of an ordered list of keywords. Subclasses supply the keywords and on_match.
+//
+// Line rules: a newline ends a line and is not part of it; a carriage return
+// before it is. A line is cut at its first NUL byte. Lines of more than
+// line_limit bytes are skipped whole (up to their newline) and reading goes
+// on. A last line without a newline counts as a line.
+class LineScanner {
+public:
+    static constexpr std::size_t line_limit = 4095;
+
+    // True when the line begins with the whole keyword; an empty line matches
+    // nothing. Byte for byte: case and blanks count.
+    virtual bool matches(std::string_view keyword, std::string_view line) const;
+
+    virtual ~LineScanner() = default;
+
+    // Reads `in` from its position to its end and calls on_match for every
+    // matching line, once per matching keyword. A stream that is already
+    // failed is not read.
+    ScanResult scan(std::istream& in);
+
+protected:
+    LineScanner() = default;
+    LineScanner(const LineScanner&) = default;
+    LineScanner& operator=(const LineScanner&) = default;
+
+    // One matching line (without its line end) and the keyword's index.
+    virtual void on_match(std::string_view line, int index) = 0;
+
+    std::vector<std::string> keywords;
+
+private:
+    // Cuts the line at its first NUL, when it may hold one, and hands it to
+    // on_match for every keyword it matches.
+    void dispatch(std::string_view line, bool may_hold_nul);
+};

@@ -1,0 +1,186 @@
+#include "log/mail_log_scanner.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <limits>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+enum Keyword : int { FromLine = 0, SubjectLine = 1, FolderLine = 2 };
+
+constexpr std::string_view maildir_new = "/new/";
+
+// Marks the bytes of `word` that equal `byte` with their high bit. Exact for
+// the lowest marked byte (bits above a true match may be set falsely), which
+// is all blank_offset needs.
+constexpr std::uint64_t mark_byte(std::uint64_t word, unsigned char byte) {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t highs = 0x8080808080808080;
+    const std::uint64_t x = word ^ (ones * byte);
+    return (x - ones) & ~x & highs;
+}
+
+// Offset of the first blank or tab in `text`, or its size when it has none.
+// Senders and folder paths are long enough for this to show in the time of a
+// large log, so whole blocks of bytes are tested at once.
+std::size_t blank_offset(std::string_view text) {
+    static_assert(std::endian::native == std::endian::little);
+    std::size_t at = 0;
+#ifdef __SSE2__
+    for (; at + 16 <= text.size(); at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i blanks = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                            _mm_cmpeq_epi8(block, _mm_set1_epi8('\t')));
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(blanks)); mask != 0) {
+            return at + static_cast<std::size_t>(std::countr_zero(mask));
+        }
+    }
+#endif
+    for (; at < text.size(); at += 8) {
+        const std::size_t count = std::min<std::size_t>(8, text.size() - at);
+        std::uint64_t word = 0x4141414141414141;  // padding that is no blank
+        std::memcpy(&word, text.data() + at, count);
+        const std::uint64_t marks = mark_byte(word, ' ') | mark_byte(word, '\t');
+        if (marks != 0) {
+            return at + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
+        }
+    }
+    return text.size();
+}
+
+}  // namespace
+
+std::size_t NameHash::operator()(std::string_view name) const noexcept {
+    constexpr std::uint64_t multiplier = 0x9e3779b97f4a7c15;
+    std::uint64_t hash = name.size() * multiplier;
+    std::size_t at = 0;
+    for (; at + 8 <= name.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + at, sizeof word);
+        hash = (hash ^ word) * multiplier;
+        hash ^= hash >> 29;
+    }
+    std::uint64_t tail = 0;
+    if (at < name.size()) {
+        std::memcpy(&tail, name.data() + at, name.size() - at);
+    }
+    hash = (hash ^ tail) * multiplier;
+    return static_cast<std::size_t>(hash ^ (hash >> 32));
+}
+
+bool folder_less(const Folder& a, const Folder& b) {
+    if (a.mails.size() != b.mails.size()) {
+        return a.mails.size() < b.mails.size();
+    }
+    return a.name < b.name;  // char_traits<char>::compare compares as unsigned bytes
+}
+
+std::string_view word_after_keyword(std::string_view line, std::string_view keyword) {
+    const std::string_view rest = line.substr(std::min(keyword.size(), line.size()));
+    return rest.substr(0, blank_offset(rest));
+}
+
+std::string_view folder_name_of(std::string_view folder_line) {
+    const std::string_view word = word_after_keyword(folder_line, MailLogScanner::folder_keyword);
+    const std::size_t cut = word.find(maildir_new);
+    return cut == std::string_view::npos ? word : word.substr(0, cut);
+}
+
+MailLogScanner::MailLogScanner() {
+    keywords.emplace_back(from_keyword);
+    keywords.emplace_back(subject_keyword);
+    keywords.emplace_back(folder_keyword);
+}
+
+void MailLogScanner::on_match(std::string_view line, int index) {
+    switch (index) {
+        case FromLine:
+            pending_from_.assign(word_after_keyword(line, from_keyword));
+            break;
+        case SubjectLine:
+            pending_subject_.assign(line.substr(subject_keyword.size()));
+            break;
+        case FolderLine:
+            record_mail(folder_name_of(line));
+            break;
+        default:
+            break;
+    }
+}
+
+void MailLogScanner::record_mail(std::string_view folder_name) {
+    // Both fields come from one line of at most LineScanner::line_limit bytes.
+    static_assert(LineScanner::line_limit < std::numeric_limits<std::uint32_t>::max());
+    const char* text = arena_.append(pending_from_, pending_subject_);
+    const MailEntry mail(text, static_cast<std::uint32_t>(pending_from_.size()),
+                         static_cast<std::uint32_t>(pending_subject_.size()));
+    pending_from_.clear();
+    pending_subject_.clear();
+
+    const auto found = by_name_.find(folder_name);
+    if (found != by_name_.end()) {
+        found->second->mails.push_back(mail);
+    } else {
+        // A deque never moves its elements, so the key can view the name.
+        Folder& folder = read_folders_.emplace_back(Folder{std::string(folder_name), {mail}});
+        by_name_.emplace(folder.name, &folder);
+    }
+    ++read_total_;
+    last_folder_.assign(folder_name);
+}
+
+void MailLogScanner::clear_read() {
+    by_name_.clear();
+    read_folders_.clear();
+    folders_.clear();
+    arena_.clear();
+    read_total_ = 0;
+}
+
+void MailLogScanner::reload(const std::string& path) {
+    clear_read();
+    // An entry left half-written by the last read must not lend its sender or
+    // subject to the first mail of this one.
+    pending_from_.clear();
+    pending_subject_.clear();
+
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(nullptr, 0);  // scan reads in large blocks of its own
+    in.open(path, std::ios::in | std::ios::binary);
+    scan(in);  // a log that could not be opened arrives failed and reads as empty
+
+    folders_.reserve(read_folders_.size());
+    for (const Folder& folder : read_folders_) {
+        folders_.push_back(&folder);
+    }
+    sort_folders();
+    total_ = mail_count();
+}
+
+void MailLogScanner::sort_folders() {
+    std::sort(folders_.begin(), folders_.end(),
+              [](const Folder* a, const Folder* b) { return folder_less(*b, *a); });
+}
+
+void MailLogScanner::remove_folder(std::string name) {
+    const auto found = std::find_if(folders_.begin(), folders_.end(),
+                                    [&name](const Folder* folder) { return folder->name == name; });
+    if (found != folders_.end()) {
+        folders_.erase(found);  // keeps the display order of the others
+    }
+    total_ = mail_count();
+}
+
+std::uint64_t MailLogScanner::mail_count() const {
+    std::uint64_t count = 0;
+    for (const Folder* folder : folders_) {
+        count += folder->mails.size();
+    }
+    return count;
+}

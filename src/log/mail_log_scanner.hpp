@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "log/line_scanner.hpp"
+#include "log/text_arena.hpp"
+
+// One logged mail. Sender and subject live one after the other in the
+// scanner's arena; the entry only points at them.
+class MailEntry {
+public:
+    MailEntry() = default;
+    MailEntry(const char* text, std::uint32_t from_size, std::uint32_t subject_size)
+        : text_(text), from_size_(from_size), subject_size_(subject_size) {}
+
+    std::string_view from() const { return {text_, from_size_}; }
+    std::string_view subject() const { return {text_ + from_size_, subject_size_}; }
+
+private:
+    const char* text_ = nullptr;
+    std::uint32_t from_size_ = 0;
+    std::uint32_t subject_size_ = 0;
+};
+
+// One destination named in the log, with its mails oldest first.
+struct Folder {
+    std::string name;
+    std::vector<MailEntry> mails;
+};
+
+// A quick hash of a folder name, eight bytes at a time.
+struct NameHash {
+    std::size_t operator()(std::string_view name) const noexcept;
+};
+
+// Display order: true when `a` has fewer mails than `b`, or as many and a
+// name that is less byte for byte (unsigned; a prefix is less).
+bool folder_less(const Folder& a, const Folder& b);
+
+// The first word after `keyword` at the front of `line`: empty when the rest
+// is empty or starts with a blank or tab, else cut at the first blank or tab.
+std::string_view word_after_keyword(std::string_view line, std::string_view keyword);
+
+// The folder a "  Folder: " line names: its first word, cut before the first
+// "/new/" so that every file delivered into a maildir counts for the maildir.
+std::string_view folder_name_of(std::string_view folder_line);
+
+// Reads the Procmail log into the list of folders that received mail, sorted
+// most mails first. A mail is recorded when its "  Folder: " line is read,
+// with the sender and subject of the "From " and " Subject: " lines that came
+// since the previous one.
+class MailLogScanner : public LineScanner {
+public:
+    static constexpr std::string_view from_keyword = "From ";
+    static constexpr std::string_view subject_keyword = " Subject: ";
+    static constexpr std::string_view folder_keyword = "  Folder: ";
+
+    MailLogScanner();
+    MailLogScanner(const MailLogScanner&) = delete;
+    MailLogScanner& operator=(const MailLogScanner&) = delete;
+
+    // Reads the whole log again and rebuilds the sorted folder list. A log
+    // that cannot be opened gives an empty list.
+    void reload(const std::string& path);
+
+    // Drops the folder of that name from the list, if it is there; the others
+    // keep their order. The log itself is not touched.
+    void remove_folder(std::string name);
+
+    // The sum of the mail counts of the folders in the list.
+    std::uint64_t mail_count() const;
+
+    // The folder list in display order.
+    const std::vector<const Folder*>& folders() const { return folders_; }
+    // Mails in the list, as of the last reload or removal.
+    std::uint64_t total() const { return total_; }
+    // Mails read from the log, before anything was removed from the list.
+    std::uint64_t read_total() const { return read_total_; }
+    // The folder named by the most recently read "  Folder: " line.
+    const std::string& last_folder() const { return last_folder_; }
+
+protected:
+    void on_match(std::string_view line, int index) override;
+
+private:
+    void record_mail(std::string_view folder_name);
+    void clear_read();
+    void sort_folders();
+
+    std::deque<Folder> read_folders_;  // every folder read, in order of first mail
+    std::unordered_map<std::string_view, Folder*, NameHash> by_name_;
+    std::vector<const Folder*> folders_;  // the list shown, in display order
+    TextArena arena_;
+
+    std::string pending_subject_;
+    std::string pending_from_;
+    std::string last_folder_;
+    std::uint64_t total_ = 0;
+    std::uint64_t read_total_ = 0;
+};

@@ -1,0 +1,206 @@
+#include "log/mail_log_scanner.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace {
+
+// (count, name) of every folder in display order.
+using Listing = std::vector<std::pair<std::size_t, std::string>>;
+
+Listing listing(const MailLogScanner& log) {
+    Listing rows;
+    for (const Folder* folder : log.folders()) {
+        rows.emplace_back(folder->mails.size(), folder->name);
+    }
+    return rows;
+}
+
+class MailLogScannerTest : public ::testing::Test {
+protected:
+    // Writes `text` as the log and reloads it.
+    void load(const std::string& text) {
+        test::write_file(path, text);
+        log.reload(path);
+    }
+
+    test::TempDir dir;
+    std::string path = dir / "procmail.log";
+    MailLogScanner log;
+};
+
+TEST_F(MailLogScannerTest, ReadsProcmailEntries) {
+    load(
+        "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
+        " Subject: Lunch on Friday?\n"
+        "  Folder: friends\t\t\t\t\t\t\t    273\n"
+        "procmail: Skipped \"x\"\n"
+        "From dev@lists.example.org  Mon Dec  8 08:31:42 2025\n"
+        " Subject: [dev] Patch:  two  blanks \n"
+        "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
+        "From bob@example.org  Mon Dec  8 08:44:21 2025\n"
+        " Subject: Re: Lunch\n"
+        "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n");
+    EXPECT_EQ(listing(log), (Listing{{2, "lists.dev"}, {1, "friends"}}));
+    EXPECT_EQ(log.total(), 3u);
+    EXPECT_EQ(log.read_total(), 3u);
+    EXPECT_EQ(log.last_folder(), "lists.dev");
+    const Folder& dev = *log.folders()[0];
+    EXPECT_EQ(dev.mails[0].from(), "dev@lists.example.org");
+    EXPECT_EQ(dev.mails[0].subject(), "[dev] Patch:  two  blanks ");
+    EXPECT_EQ(dev.mails[1].from(), "bob@example.org");
+}
+
+TEST_F(MailLogScannerTest, SortsByCountThenNameDescending) {
+    load(
+        "  Folder: b\n  Folder: a\n  Folder: ab\n  Folder: c\n  Folder: c\n"
+        "  Folder: \xe9t\xe9\n  Folder: zz\n");
+    // Names compare as unsigned bytes: 0xE9 sorts above every ASCII letter; a
+    // name comes before its own prefix.
+    EXPECT_EQ(listing(log),
+              (Listing{{2, "c"}, {1, "\xe9t\xe9"}, {1, "zz"}, {1, "b"}, {1, "ab"}, {1, "a"}}));
+}
+
+TEST_F(MailLogScannerTest, ExtractsWordsAsProcmailLogsThem) {
+    load(
+        "From   Mon Dec  8\n"  // two blanks after the keyword: empty sender
+        " Subject: \n"
+        "  Folder: \tinbox\n"  // a folder value starting with a tab: empty name
+        "From a\tb\n"
+        " Subject: x\r\n"
+        "  Folder: inbox/\r\n"
+        "  Folder: inbox\n"
+        "  Folder: /new/1.host\n");
+    EXPECT_EQ(listing(log), (Listing{{2, ""}, {1, "inbox/\r"}, {1, "inbox"}}));
+    const Folder& empty = *log.folders()[0];
+    EXPECT_EQ(empty.mails[0].from(), "");
+    EXPECT_EQ(empty.mails[0].subject(), "");
+    const Folder& slashed = *log.folders()[1];
+    EXPECT_EQ(slashed.mails[0].from(), "a");
+    EXPECT_EQ(slashed.mails[0].subject(), "x\r");
+}
+
+TEST_F(MailLogScannerTest, PendingFieldsGoToTheNextMailOnly) {
+    load(
+        " Subject: early\n"
+        "From first\n"
+        "From second\n"
+        "  Folder: one\n"
+        "From third\n"
+        "  Folder: one\n");
+    const Folder& one = *log.folders()[0];
+    ASSERT_EQ(one.mails.size(), 2u);
+    EXPECT_EQ(one.mails[0].from(), "second");
+    EXPECT_EQ(one.mails[0].subject(), "early");
+    EXPECT_EQ(one.mails[1].from(), "third");
+    EXPECT_EQ(one.mails[1].subject(), "");
+}
+
+TEST_F(MailLogScannerTest, ReloadStartsWithNoPendingEntry) {
+    load("From a\n  Folder: one\nFrom half-written\n Subject: dangling\n");
+    EXPECT_EQ(log.last_folder(), "one");
+    load("From b\n  Folder: two\n");
+    const Folder& two = *log.folders()[0];
+    EXPECT_EQ(two.mails[0].from(), "b");
+    EXPECT_EQ(two.mails[0].subject(), "");
+    load("");
+    EXPECT_TRUE(log.folders().empty());
+    EXPECT_EQ(log.total(), 0u);
+    EXPECT_EQ(log.last_folder(), "two");  // carried over from the read before
+}
+
+TEST_F(MailLogScannerTest, MissingLogReadsAsEmpty) {
+    load("  Folder: one\n");
+    log.reload(dir / "no-such.log");
+    EXPECT_TRUE(log.folders().empty());
+    EXPECT_EQ(log.total(), 0u);
+}
+
+TEST_F(MailLogScannerTest, OverlongLineHidesNothingAfterIt) {
+    load("  Folder: one\n From " + std::string(5000, 'x') + "\n  Folder: two\n");
+    EXPECT_EQ(listing(log), (Listing{{1, "two"}, {1, "one"}}));
+}
+
+TEST_F(MailLogScannerTest, RemoveFolderKeepsOrderAndRecountsTotal) {
+    load("  Folder: a\n  Folder: a\n  Folder: a\n  Folder: b\n  Folder: b\n  Folder: /dev/null\n");
+    log.remove_folder("b");
+    EXPECT_EQ(listing(log), (Listing{{3, "a"}, {1, "/dev/null"}}));
+    EXPECT_EQ(log.total(), 4u);
+    EXPECT_EQ(log.read_total(), 6u);
+    log.remove_folder("not there");
+    EXPECT_EQ(log.total(), 4u);
+    log.remove_folder("/dev/null");
+    EXPECT_EQ(log.last_folder(), "/dev/null");  // still names the removed folder
+    // The name may be the list's own: it is taken by value.
+    log.remove_folder(log.folders()[0]->name);
+    EXPECT_TRUE(log.folders().empty());
+    EXPECT_EQ(log.mail_count(), 0u);
+}
+
+TEST_F(MailLogScannerTest, ReloadBringsRemovedFoldersBack) {
+    load("  Folder: a\n  Folder: b\n");
+    log.remove_folder("a");
+    log.reload(path);
+    EXPECT_EQ(listing(log), (Listing{{1, "b"}, {1, "a"}}));
+}
+
+TEST_F(MailLogScannerTest, ManyFoldersAndMailsStayIntact) {
+    // Enough text to fill several arena chunks, with distinct folders.
+    std::string text;
+    for (int i = 0; i < 40000; ++i) {
+        text += "From sender" + std::to_string(i) + "@example.org  Mon Dec  8 07:19:03 2025\n";
+        text += " Subject: " + std::string(60, static_cast<char>('a' + i % 26)) + "\n";
+        text += "  Folder: folder" + std::to_string(i % 5000) + "\t\t  100\n";
+    }
+    load(text);
+    ASSERT_EQ(log.folders().size(), 5000u);
+    EXPECT_EQ(log.total(), 40000u);
+    for (const Folder* folder : log.folders()) {
+        ASSERT_EQ(folder->mails.size(), 8u);
+        const int first = std::stoi(folder->name.substr(6));
+        EXPECT_EQ(folder->mails[0].from(), "sender" + std::to_string(first) + "@example.org");
+        EXPECT_EQ(folder->mails[7].subject(),
+                  std::string(60, static_cast<char>('a' + (first + 7 * 5000) % 26)));
+    }
+}
+
+TEST(FolderLess, OrdersByCountThenUnsignedName) {
+    const Folder small{"z", {MailEntry{}}};
+    const Folder big{"a", {MailEntry{}, MailEntry{}}};
+    const Folder high{"\xff", {MailEntry{}}};
+    const Folder prefix{"zz", {MailEntry{}}};
+    EXPECT_TRUE(folder_less(small, big));
+    EXPECT_FALSE(folder_less(big, small));
+    EXPECT_TRUE(folder_less(small, high));
+    EXPECT_TRUE(folder_less(small, prefix));
+    EXPECT_FALSE(folder_less(small, small));
+}
+
+TEST(WordAfterKeyword, StopsAtBlankOrTabOnly) {
+    EXPECT_EQ(word_after_keyword("From a@b  Mon", "From "), "a@b");
+    EXPECT_EQ(word_after_keyword("From a@b\tMon", "From "), "a@b");
+    EXPECT_EQ(word_after_keyword("From a\rb c", "From "), "a\rb");
+    EXPECT_EQ(word_after_keyword("From  a", "From "), "");
+    EXPECT_EQ(word_after_keyword("From ", "From "), "");
+    const std::string long_word(100, 'w');
+    EXPECT_EQ(word_after_keyword("From " + long_word + " x", "From "), long_word);
+    for (std::size_t at = 0; at < 40; ++at) {
+        std::string word(40, 'w');
+        word[at] = '\t';
+        EXPECT_EQ(word_after_keyword("From " + word, "From ").size(), at);
+    }
+}
+
+TEST(FolderNameOf, CutsBeforeTheFirstMaildirNew) {
+    EXPECT_EQ(folder_name_of("  Folder: box/new/1.2.host\t 12"), "box");
+    EXPECT_EQ(folder_name_of("  Folder: a/new/b/new/c"), "a");
+    EXPECT_EQ(folder_name_of("  Folder: /new/x"), "");
+    EXPECT_EQ(folder_name_of("  Folder: box/newer"), "box/newer");
+}
+
+}  // namespace

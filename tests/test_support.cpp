@@ -1,0 +1,158 @@
+#include "test_support.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace test {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/lurko-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Tests may leave directories without write or search permission behind.
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+void append_file(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << contents;
+    if (!out) {
+        throw std::runtime_error("cannot append to " + path);
+    }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, const std::string& cwd) {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        const int null_in = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_in, STDIN_FILENO);
+        ::dup2(out_pipe[1], STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        for (const auto& [name, value] : env) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+
+    RunResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buffer[65536];
+                const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (got > 0) {
+                    sinks[i]->append(buffer, static_cast<std::size_t>(got));
+                } else {
+                    ::close(fds[i].fd);
+                    fds[i].fd = -1;
+                    --open_count;
+                }
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+std::string lurko_binary() {
+    return LURKO_BINARY;
+}
+
+RunResult run_lurko(const std::vector<std::string>& args, const EnvChanges& env) {
+    std::vector<std::string> argv{lurko_binary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, env);
+}
+
+std::string test_data(const std::string& name) {
+    return std::string(LURKO_TEST_DATA) + "/" + name;
+}
+
+std::string shared_tool(const std::string& name) {
+    return std::string(LURKO_SHARED_TOOLS) + "/" + name;
+}
+
+}  // namespace test

@@ -1,0 +1,62 @@
+#pragma once
+
+// Helpers shared by the tests: temporary directories, files, and running the
+// built binary as a child process.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // The path of `name` inside the directory.
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& contents);
+std::string read_file(const std::string& path);
+void append_file(const std::string& path, const std::string& contents);
+
+// What a finished child process left behind.
+struct RunResult {
+    std::string out;  // standard output
+    std::string err;  // standard error
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    int signal = 0;   // the signal that ended it, if one did
+};
+
+// Environment changes for a child: a value sets the variable, nullopt unsets it.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// Runs `argv` (argv[0] is the program path) with standard input from
+// /dev/null, the given environment changes and working directory, and waits.
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
+              const std::string& cwd = {});
+
+// Runs the built lurko binary with the given arguments.
+RunResult run_lurko(const std::vector<std::string>& args, const EnvChanges& env = {});
+
+// The path of the built lurko binary.
+std::string lurko_binary();
+
+// A file of the test data directory.
+std::string test_data(const std::string& name);
+
+// A tool of the shared tools directory (gen-procmail-log, awk-report, ...).
+std::string shared_tool(const std::string& name);
+
+}  // namespace test

@@ -1,10 +1,16 @@
 #include "log/mail_log_scanner.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <fstream>
+#include <istream>
 #include <limits>
+
+#include "log/fd_streambuf.hpp"
+#include "log/unique_fd.hpp"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -144,17 +150,101 @@ void MailLogScanner::clear_read() {
 }
 
 void MailLogScanner::reload(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    read_whole(fd.get());  // a log that could not be opened reads as empty
+    show_everything_read();
+}
+
+void MailLogScanner::update(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !read_appended(fd.get(), status)) {
+        read_whole(fd.get());
+    }
+    show_everything_read();
+}
+
+void MailLogScanner::read_whole(int fd) {
     clear_read();
     // An entry left half-written by the last read must not lend its sender or
     // subject to the first mail of this one.
     pending_from_.clear();
     pending_subject_.clear();
+    position_ = ReadPosition{};
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        return;
+    }
+    FdStreamBuf buffer(fd);
+    std::istream in(&buffer);
+    remember_position(fd, status, 0, scan(in));
+}
 
-    std::ifstream in;
-    in.rdbuf()->pubsetbuf(nullptr, 0);  // scan reads in large blocks of its own
-    in.open(path, std::ios::in | std::ios::binary);
-    scan(in);  // a log that could not be opened arrives failed and reads as empty
+// Reads what was appended since the last read and returns true, or returns
+// false when the log cannot be continued and must be read whole: it is
+// another file, it got shorter, the bytes before the point reached differ, or
+// a partial Folder line that already counted a mail has grown.
+bool MailLogScanner::read_appended(int fd, const struct stat& status) {
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    if (!position_.valid || status.st_dev != position_.device || status.st_ino != position_.inode ||
+        size < position_.end) {
+        return false;
+    }
+    if (size == position_.end) {
+        return true;  // nothing new: a change of owner or mode, or a touch
+    }
+    if (position_.partial_recorded) {
+        return false;
+    }
+    const std::string& tail = position_.tail;
+    std::string seen(tail.size(), '\0');
+    const auto tail_start = static_cast<off_t>(position_.complete - tail.size());
+    if (::pread(fd, seen.data(), seen.size(), tail_start) != static_cast<ssize_t>(seen.size()) ||
+        seen != tail) {
+        return false;
+    }
+    // The partial last line, if any, is read again from its start: a From or
+    // Subject line sets its field again, whole this time.
+    const std::uint64_t start = position_.complete;
+    if (::lseek(fd, static_cast<off_t>(start), SEEK_SET) != static_cast<off_t>(start)) {
+        return false;
+    }
+    FdStreamBuf buffer(fd);
+    std::istream in(&buffer);
+    remember_position(fd, status, start, scan(in));
+    return true;
+}
 
+void MailLogScanner::remember_position(int fd, const struct stat& status, std::uint64_t start,
+                                       const ScanResult& result) {
+    constexpr std::size_t tail_size = 64;
+    position_.valid = true;
+    position_.device = status.st_dev;
+    position_.inode = status.st_ino;
+    position_.complete = start + result.complete_bytes;
+    position_.end = start + result.bytes_read;
+
+    const std::uint64_t partial = position_.end - position_.complete;
+    position_.partial_recorded = false;
+    if (partial > 0 && partial <= line_limit) {
+        std::string line(folder_keyword.size(), '\0');
+        const ssize_t got =
+            ::pread(fd, line.data(), line.size(), static_cast<off_t>(position_.complete));
+        line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        position_.partial_recorded = matches(folder_keyword, line);
+    }
+
+    position_.tail.assign(
+        static_cast<std::size_t>(std::min<std::uint64_t>(tail_size, position_.complete)), '\0');
+    const auto tail_start = static_cast<off_t>(position_.complete - position_.tail.size());
+    if (::pread(fd, position_.tail.data(), position_.tail.size(), tail_start) !=
+        static_cast<ssize_t>(position_.tail.size())) {
+        position_.valid = false;  // the next change reads the log whole
+    }
+}
+
+void MailLogScanner::show_everything_read() {
+    folders_.clear();
     folders_.reserve(read_folders_.size());
     for (const Folder& folder : read_folders_) {
         folders_.push_back(&folder);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -68,6 +70,13 @@ public:
     // that cannot be opened gives an empty list.
     void reload(const std::string& path);
 
+    // Brings the list up to date after the log changed. When the log is the
+    // file read before and has only grown, only the new bytes are read;
+    // otherwise (replaced, truncated, rewritten) it is read whole, as by
+    // reload. Either way the list is rebuilt from everything read, so
+    // folders removed from it come back, and it equals what reload gives.
+    void update(const std::string& path);
+
     // Drops the folder of that name from the list, if it is there; the others
     // keep their order. The log itself is not touched.
     void remove_folder(std::string name);
@@ -88,9 +97,27 @@ protected:
     void on_match(std::string_view line, int index) override;
 
 private:
+    // How far the log has been read, to tell whether it only grew since.
+    struct ReadPosition {
+        bool valid = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::uint64_t complete = 0;     // end of the last complete line read
+        std::uint64_t end = 0;          // end of everything read, a last partial line included
+        bool partial_recorded = false;  // that partial line was a Folder line
+        std::string tail;               // the bytes just before `complete`
+    };
+
     void record_mail(std::string_view folder_name);
     void clear_read();
+    void read_whole(int fd);
+    bool read_appended(int fd, const struct stat& status);
+    void remember_position(int fd, const struct stat& status, std::uint64_t start,
+                           const ScanResult& result);
+    void show_everything_read();
     void sort_folders();
+
+    ReadPosition position_;
 
     std::deque<Folder> read_folders_;  // every folder read, in order of first mail
     std::unordered_map<std::string_view, Folder*, NameHash> by_name_;

@@ -1,0 +1,332 @@
+#include "log/log_maintenance.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/mail_log_scanner.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct Mail {
+    std::string from;
+    std::string subject;
+    bool operator==(const Mail&) const = default;
+};
+
+struct Listed {
+    std::string name;
+    std::vector<Mail> mails;
+    bool operator==(const Listed&) const = default;
+};
+
+// Everything the scanner shows for a log, in display order.
+using Snapshot = std::vector<Listed>;
+
+Snapshot snapshot_of(const std::string& path) {
+    MailLogScanner log;
+    log.reload(path);
+    Snapshot rows;
+    for (const Folder* folder : log.folders()) {
+        Listed& row = rows.emplace_back(Listed{folder->name, {}});
+        for (const MailEntry& mail : folder->mails) {
+            row.mails.push_back({std::string(mail.from()), std::string(mail.subject())});
+        }
+    }
+    return rows;
+}
+
+Snapshot without(Snapshot rows, std::string_view name) {
+    std::erase_if(rows, [name](const Listed& row) { return row.name == name; });
+    return rows;
+}
+
+struct stat status_of(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+// Dates after the sender, size columns, noise lines between entries, maildir
+// deliveries and the bit bucket, as Procmail logs them.
+const std::string procmail_log =
+    "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
+    " Subject: Lunch on Friday?\n"
+    "  Folder: friends\t\t\t\t\t\t\t    273\n"
+    "procmail: Lock failure on \"nosuchdir/box.lock\"\n"
+    "From dev-bounces@lists.example.org  Mon Dec  8 08:31:42 2025\n"
+    " Subject: [dev] Patch\n"
+    "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
+    "spam dropped\n"
+    "From spammer@spam.example  Mon Dec  8 09:34:13 2025\n"
+    " Subject: You have WON\n"
+    "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
+    "From dev-bounces@lists.example.org  Mon Dec  8 08:44:21 2025\n"
+    " Subject: Re: [dev] Patch\n"
+    "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n"
+    "From bob@example.org  Mon Dec  8 14:30:57 2025\n"
+    "  Folder: friends\t\t\t\t\t\t\t    248\n";
+
+TEST(FilterLog, DropsWholeEntriesAndKeepsEveryOtherByte) {
+    EXPECT_EQ(filter_log(procmail_log, "lists.dev"),
+              "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
+              " Subject: Lunch on Friday?\n"
+              "  Folder: friends\t\t\t\t\t\t\t    273\n"
+              // The noise line went with the entry it leads into.
+              "spam dropped\n"
+              "From spammer@spam.example  Mon Dec  8 09:34:13 2025\n"
+              " Subject: You have WON\n"
+              "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
+              "From bob@example.org  Mon Dec  8 14:30:57 2025\n"
+              "  Folder: friends\t\t\t\t\t\t\t    248\n");
+    EXPECT_EQ(filter_log(procmail_log, "/dev/null"),
+              "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
+              " Subject: Lunch on Friday?\n"
+              "  Folder: friends\t\t\t\t\t\t\t    273\n"
+              "procmail: Lock failure on \"nosuchdir/box.lock\"\n"
+              "From dev-bounces@lists.example.org  Mon Dec  8 08:31:42 2025\n"
+              " Subject: [dev] Patch\n"
+              "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
+              "From dev-bounces@lists.example.org  Mon Dec  8 08:44:21 2025\n"
+              " Subject: Re: [dev] Patch\n"
+              "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n"
+              "From bob@example.org  Mon Dec  8 14:30:57 2025\n"
+              "  Folder: friends\t\t\t\t\t\t\t    248\n");
+    EXPECT_EQ(filter_log(procmail_log, "friends"),
+              "procmail: Lock failure on \"nosuchdir/box.lock\"\n"
+              "From dev-bounces@lists.example.org  Mon Dec  8 08:31:42 2025\n"
+              " Subject: [dev] Patch\n"
+              "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
+              "spam dropped\n"
+              "From spammer@spam.example  Mon Dec  8 09:34:13 2025\n"
+              " Subject: You have WON\n"
+              "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
+              "From dev-bounces@lists.example.org  Mon Dec  8 08:44:21 2025\n"
+              " Subject: Re: [dev] Patch\n"
+              "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n");
+    // Only whole names count, as the scanner cuts them.
+    for (const char* other : {"friend", "lists.dev/new", "lists", "", "Friends"}) {
+        EXPECT_EQ(filter_log(procmail_log, other), procmail_log) << other;
+    }
+}
+
+TEST(FilterLog, KeepsAnEntryStillBeingWritten) {
+    const std::string done = "From a\n  Folder: work\n  Folder: home\n";
+    // No Folder line yet, or one whose newline has not arrived: the folder is
+    // not known, so the bytes stay.
+    EXPECT_EQ(filter_log(done + "From b  Mon Dec  8\n Subject: half\n", "work"),
+              "  Folder: home\nFrom b  Mon Dec  8\n Subject: half\n");
+    EXPECT_EQ(filter_log(done + "From b\n  Folder: work", "work"),
+              "  Folder: home\nFrom b\n  Folder: work");
+    EXPECT_EQ(filter_log(done + "From b\n  Folder: wo", "wo"), done + "From b\n  Folder: wo");
+    EXPECT_EQ(filter_log("", "work"), "");
+}
+
+TEST(FilterLog, ReadsLinesAsTheScannerDoes) {
+    // A carriage return is part of the line: cut off at a blank or tab, kept
+    // in a bare name.
+    const std::string crlf =
+        "From a  Mon Dec  8\r\n Subject: one\r\n  Folder: work\t\t    273\r\n"
+        "From b  Mon Dec  8\r\n Subject: two\r\n  Folder: work\r\n";
+    EXPECT_EQ(filter_log(crlf, "work"),
+              "From b  Mon Dec  8\r\n Subject: two\r\n  Folder: work\r\n");
+    EXPECT_EQ(filter_log(crlf, "work\r"),
+              "From a  Mon Dec  8\r\n Subject: one\r\n  Folder: work\t\t    273\r\n");
+    // A NUL ends the line; an overlong line is no Folder line at all, so its
+    // entry runs on to the next one.
+    const std::string nul = "From a\n  Folder: box\0junk\n  Folder: keep\n"s;
+    EXPECT_EQ(filter_log(nul, "box"), "  Folder: keep\n");
+    const std::string overlong = "  Folder: box" + std::string(LineScanner::line_limit, 'x') +
+                                 "\n  Folder: keep\n  Folder: box\n";
+    EXPECT_EQ(filter_log(overlong, "box"), overlong.substr(0, overlong.size() - 14));
+    EXPECT_EQ(filter_log(overlong, "keep"), "  Folder: box\n");
+}
+
+class RewriteLogTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::string path = dir / "procmail.log";
+};
+
+TEST_F(RewriteLogTest, TruncateLogEmptiesOrCreatesTheLog) {
+    test::write_file(path, procmail_log);
+    const ino_t inode = status_of(path).st_ino;
+    truncate_log(path);
+    EXPECT_EQ(test::read_file(path), "");
+    EXPECT_EQ(status_of(path).st_ino, inode);
+
+    const std::string missing = dir / "new.log";
+    truncate_log(missing);
+    EXPECT_EQ(test::read_file(missing), "");
+
+    const std::string unreachable = dir / "no-such-dir/procmail.log";
+    truncate_log(unreachable);  // silently nothing
+    EXPECT_FALSE(std::filesystem::exists(unreachable));
+}
+
+TEST_F(RewriteLogTest, FiltersInPlaceKeepingInodeOwnerModeAndLinks) {
+    test::write_file(path, procmail_log);
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 4242, 4343), 0);
+    }
+    const std::string link = dir / "link.log";
+    ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+    const struct stat before = status_of(path);
+
+    EXPECT_EQ(rewrite_log(path, "lists.dev"), RewriteOutcome::Rewritten);
+
+    EXPECT_EQ(test::read_file(path), filter_log(procmail_log, "lists.dev"));
+    EXPECT_EQ(test::read_file(link), test::read_file(path));
+    const struct stat after = status_of(path);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_dev, before.st_dev);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST_F(RewriteLogTest, ReadsAndWritesLargeLogsWhole) {
+    std::string large;
+    while (large.size() < (std::size_t{1} << 20)) {
+        large += procmail_log;
+    }
+    test::write_file(path, large);
+    EXPECT_EQ(rewrite_log(path, "/dev/null"), RewriteOutcome::Rewritten);
+    const std::string expected = filter_log(large, "/dev/null");
+    EXPECT_LT(expected.size(), large.size());
+    EXPECT_EQ(test::read_file(path), expected);
+}
+
+TEST_F(RewriteLogTest, NamesInNoEntryLeaveTheLogUnwritten) {
+    test::write_file(path, procmail_log);
+    // An old modification time, which any write would move to now.
+    const timespec old_times[2] = {{978307200, 0}, {978307200, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+    const struct stat before = status_of(path);
+
+    EXPECT_EQ(rewrite_log(path, "friend"), RewriteOutcome::Unchanged);
+
+    EXPECT_EQ(test::read_file(path), procmail_log);
+    const struct stat after = status_of(path);
+    EXPECT_EQ(after.st_mtim.tv_sec, 978307200);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+
+    test::write_file(path, "");
+    EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Unchanged);
+    EXPECT_EQ(test::read_file(path), "");
+}
+
+TEST_F(RewriteLogTest, LogsThatCannotBeReadAreLeftAlone) {
+    // Each of these fails for root too.
+    EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Failed);
+    EXPECT_FALSE(std::filesystem::exists(path));  // not created
+
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Failed);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    ASSERT_EQ(::rmdir(path.c_str()), 0);
+
+    // Not a regular file: neither read (which could block) nor written.
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Failed);
+    EXPECT_TRUE(std::filesystem::is_fifo(path));
+}
+
+TEST_F(RewriteLogTest, LogsWithoutPermissionAreLeftAlone) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads and writes files without permission bits; "
+                        "the unreadable cases that hold for root are covered by "
+                        "LogsThatCannotBeReadAreLeftAlone";
+    }
+    test::write_file(path, procmail_log);
+    for (const mode_t mode : {0000, 0444, 0200}) {
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Failed) << std::oct << mode;
+        ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+        EXPECT_EQ(test::read_file(path), procmail_log) << std::oct << mode;
+    }
+}
+
+// Waits up to ten seconds for one byte on `fd`; false on timeout or EOF.
+bool await_byte(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&ready, 1, 10'000) == 1 && ::read(fd, &byte, 1) == 1;
+}
+
+TEST_F(RewriteLogTest, DeliveryHoldingTheLogOpenGoesOnAtTheNewEnd) {
+    test::write_file(path, procmail_log);
+    const std::string head = "From late@example.org  Mon Dec  8 23:59:59 2025\n Subject: slow\n";
+    const std::string tail = "  Folder: inbox/new/1796763999.1_1.mailhost\t\t\t    301\n";
+    int ready[2];
+    int go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Like Procmail: open with O_APPEND when the delivery starts, write
+        // the first lines, and the Folder line when it ends.
+        const int log = ::open(path.c_str(), O_WRONLY | O_APPEND);
+        char byte = 0;
+        const bool ok = log >= 0 &&
+                        ::write(log, head.data(), head.size()) == ssize_t(head.size()) &&
+                        ::write(ready[1], "r", 1) == 1 && ::read(go[0], &byte, 1) == 1 &&
+                        ::write(log, tail.data(), tail.size()) == ssize_t(tail.size());
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(ready[1]);
+    ::close(go[0]);
+    ASSERT_TRUE(await_byte(ready[0]));
+    const std::string before = test::read_file(path);
+    ASSERT_EQ(before, procmail_log + head);
+
+    EXPECT_EQ(rewrite_log(path, "friends"), RewriteOutcome::Rewritten);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(ready[0]);
+    ::close(go[1]);
+
+    EXPECT_EQ(test::read_file(path), filter_log(before, "friends") + tail);
+    const Snapshot rows = snapshot_of(path);
+    const auto inbox = std::find_if(rows.begin(), rows.end(),
+                                    [](const Listed& row) { return row.name == "inbox"; });
+    ASSERT_NE(inbox, rows.end());
+    EXPECT_EQ(inbox->mails, (std::vector<Mail>{{"late@example.org", "slow"}}));
+}
+
+TEST_F(RewriteLogTest, RealLogReadsBackAsTheListWithoutTheFolder) {
+    const std::string sample = test::read_file(test::shared_tool("sample-procmail.log"));
+    for (const std::string& variant : {sample, sample + "From x\n Subject: unfinished\n"}) {
+        test::write_file(path, variant);
+        const Snapshot full = snapshot_of(path);
+        ASSERT_GT(full.size(), 5u);
+        for (const Listed& folder : full) {
+            test::write_file(path, variant);
+            EXPECT_EQ(rewrite_log(path, folder.name), RewriteOutcome::Rewritten) << folder.name;
+            EXPECT_EQ(test::read_file(path), filter_log(variant, folder.name)) << folder.name;
+            EXPECT_EQ(snapshot_of(path), without(full, folder.name)) << folder.name;
+        }
+    }
+}
+
+}  // namespace

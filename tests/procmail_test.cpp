@@ -1,0 +1,269 @@
+// Real Procmail delivers generated messages into mbox folders, a maildir and
+// /dev/null, writing its own log; lurko's report of that log must agree with
+// what actually landed in the folders.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* procmail = "/usr/bin/procmail";
+
+// Where each message is sent, by a header the rc file's rules look at.
+enum class Route { Friends, Maildir, Absolute, DevNull, Default };
+
+const char* route_header(Route route) {
+    switch (route) {
+        case Route::Friends:
+            return "friends";
+        case Route::Maildir:
+            return "maildir";
+        case Route::Absolute:
+            return "absolute";
+        case Route::DevNull:
+            return "spam";
+        case Route::Default:
+            return "none";
+    }
+    return "";
+}
+
+const std::string rc_text =
+    "SHELL=/bin/sh\n"
+    "PATH=/usr/bin:/bin\n"
+    "MAILDIR=$HOME/Mail\n"
+    "DEFAULT=$MAILDIR/inbox\n"
+    "LOGFILE=$HOME/procmail.log\n"
+    "LOCKEXT=.lock\n"
+    "\n"
+    ":0\n"
+    "* ^X-Route: spam\n"
+    "/dev/null\n"
+    "\n"
+    ":0\n"
+    "* ^X-Route: maildir\n"
+    "lists.dev/\n"
+    "\n"
+    ":0:\n"
+    "* ^X-Route: friends\n"
+    "friends\n"
+    "\n"
+    ":0:\n"
+    "* ^X-Route: absolute\n"
+    "$MAILDIR/bank\n";
+
+struct Message {
+    int seq;
+    Route route;
+    std::string sender;                  // of the From_ line
+    std::optional<std::string> subject;  // no Subject: header when absent
+};
+
+std::string text_of(const Message& message) {
+    std::string text = "From " + message.sender + "  Mon Dec  8 07:19:03 2025\n";
+    text += "From: " + message.sender + "\n";
+    text += "To: user@example.org\n";
+    if (message.subject) {
+        text += "Subject:" + (message.subject->empty() ? "" : " " + *message.subject) + "\n";
+    }
+    text += "X-Route: " + std::string(route_header(message.route)) + "\n";
+    text += "X-Seq: " + std::to_string(message.seq) + "\n";
+    text += "\nHello number " + std::to_string(message.seq) + ".\n";
+    return text;
+}
+
+std::vector<Message> make_messages() {
+    const Route pattern[] = {Route::Friends, Route::Maildir, Route::Friends, Route::Default,
+                             Route::Maildir, Route::DevNull, Route::Friends, Route::Absolute,
+                             Route::Maildir, Route::Friends, Route::Maildir, Route::DevNull};
+    const char* senders[] = {"alice@example.org", "bob@example.org", "dev-bounces@lists.example",
+                             "noreply@bank.example.net", "x@spam.example"};
+    std::vector<Message> messages;
+    for (int seq = 0; seq < 42; ++seq) {
+        Message message{seq, pattern[seq % 12], senders[seq % 5], {}};
+        if (seq % 7 == 3) {
+            message.subject = std::nullopt;
+        } else if (seq % 11 == 5) {
+            message.subject = "";
+        } else if (seq == 19) {
+            message.subject = "A subject longer than Procmail logs: " + std::string(60, 'x');
+        } else if (seq == 20) {
+            message.subject =
+                "Gr\xc3\xbc\xc3\x9f"
+                "e aus K\xc3\xb6ln,  two  blanks";
+        } else {
+            message.subject = "Message " + std::to_string(seq) + " about the build";
+        }
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+// The X-Seq numbers of the messages in one mbox file or one file of a maildir.
+std::vector<int> sequence_numbers(const std::string& text) {
+    std::vector<int> numbers;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("X-Seq: ", 0) == 0) {
+            numbers.push_back(std::stoi(line.substr(7)));
+        }
+    }
+    return numbers;
+}
+
+// The messages in a folder as a mail client finds them: an mbox file, or the
+// new/ directory of a maildir.
+std::vector<int> messages_in(const fs::path& folder) {
+    std::vector<int> numbers;
+    if (fs::is_directory(folder)) {
+        for (const fs::directory_entry& file : fs::directory_iterator(folder / "new")) {
+            const std::vector<int> found = sequence_numbers(test::read_file(file.path()));
+            numbers.insert(numbers.end(), found.begin(), found.end());
+        }
+    } else {
+        numbers = sequence_numbers(test::read_file(folder));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// The wide report, parsed: every folder with its "sender: subject" lines.
+struct ReportFolder {
+    std::string name;
+    std::size_t count = 0;
+    std::vector<std::string> mails;
+};
+
+std::vector<ReportFolder> parse_wide_report(const std::string& text) {
+    std::vector<ReportFolder> folders;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("      ", 0) == 0) {
+            EXPECT_FALSE(folders.empty()) << "a mail line before any folder line";
+            if (!folders.empty()) {
+                folders.back().mails.push_back(line.substr(6));
+            }
+        } else {
+            EXPECT_GE(line.size(), 7u) << line;
+            EXPECT_EQ(line[5], ' ') << line;
+            folders.push_back({line.substr(6), std::stoul(line.substr(0, 5)), {}});
+        }
+    }
+    return folders;
+}
+
+// What lurko should show for a message: procmail logs the first 78 bytes of
+// the Subject: header line and nothing for a message without one.
+std::string mail_line(const Message& message) {
+    const std::string subject = message.subject ? message.subject->substr(0, 78 - 9) : "";
+    return message.sender + ": " + subject;
+}
+
+TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
+    ASSERT_TRUE(fs::exists(procmail))
+        << procmail << " is missing: the set-up script installs procmail";
+    test::TempDir home;
+    test::write_file(home / ".procmailrc", rc_text);
+    fs::create_directory(home / "Mail");
+
+    const std::vector<Message> messages = make_messages();
+    for (const Message& message : messages) {
+        const std::string file = home / ("message-" + std::to_string(message.seq));
+        test::write_file(file, text_of(message));
+        // As a general mail filter (-m) procmail never falls back to the
+        // system mailbox; HOME and ORGMAIL keep every delivery in here.
+        const test::RunResult delivered =
+            test::run({"/bin/sh", "-c",
+                       "exec \"$1\" -m \"HOME=$2\" \"ORGMAIL=$2/Mail/orgmail\" \"$3\" < \"$4\"",
+                       "sh", procmail, home.path(), home / ".procmailrc", file},
+                      {{"HOME", home.path()}});
+        ASSERT_EQ(delivered.status, 0)
+            << "procmail failed on message " << message.seq << ": " << delivered.err;
+    }
+    ASSERT_TRUE(fs::exists(home / "procmail.log"));
+    ASSERT_FALSE(fs::exists(home / "Mail/orgmail"));
+
+    // lurko finds the log through the same rc file procmail read.
+    const test::RunResult wide = test::run_lurko({"-o", "-w"}, {{"HOME", home.path()}});
+    ASSERT_EQ(wide.status, 0) << wide.out << wide.err;
+    EXPECT_EQ(wide.err, "");
+    const std::vector<ReportFolder> report = parse_wide_report(wide.out);
+
+    std::vector<bool> accounted(messages.size(), false);
+    std::size_t delivered_to_folders = 0;
+    const ReportFolder* devnull = nullptr;
+    for (const ReportFolder& folder : report) {
+        EXPECT_EQ(folder.count, folder.mails.size()) << folder.name;
+        if (folder.name == "/dev/null") {
+            devnull = &folder;
+            continue;
+        }
+        const fs::path path = folder.name.front() == '/' ? fs::path(folder.name)
+                                                         : fs::path(home / "Mail") / folder.name;
+        ASSERT_TRUE(fs::exists(path)) << "the report names " << folder.name;
+        const std::vector<int> found = messages_in(path);
+        std::vector<std::string> expected;
+        for (const int seq : found) {
+            expected.push_back(mail_line(messages[static_cast<std::size_t>(seq)]));
+            EXPECT_FALSE(accounted[static_cast<std::size_t>(seq)]) << "message " << seq << " twice";
+            accounted[static_cast<std::size_t>(seq)] = true;
+        }
+        EXPECT_EQ(folder.mails, expected) << folder.name;
+        delivered_to_folders += found.size();
+    }
+
+    // Every mailbox in the mail directory appears in the report, and what
+    // is not in any of them went to /dev/null.
+    std::size_t on_disk = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(home / "Mail")) {
+        if (entry.path().extension() != ".lock") {
+            on_disk += messages_in(entry.path()).size();
+        }
+    }
+    EXPECT_EQ(on_disk, delivered_to_folders);
+    ASSERT_NE(devnull, nullptr) << "no /dev/null folder in the report";
+    std::vector<std::string> discarded;
+    for (const Message& message : messages) {
+        if (!accounted[static_cast<std::size_t>(message.seq)]) {
+            EXPECT_EQ(message.route, Route::DevNull) << "message " << message.seq << " was lost";
+            discarded.push_back(mail_line(message));
+        }
+    }
+    EXPECT_EQ(devnull->mails, discarded);
+    EXPECT_EQ(report.size(), 5u);  // friends, lists.dev, bank, inbox, /dev/null
+
+    // The plain report is the wide one without its mail lines, in the order
+    // of the reference report; -H drops /dev/null alone.
+    std::string folder_lines;
+    std::string without_devnull;
+    for (const ReportFolder& folder : report) {
+        std::string count = std::to_string(folder.count);
+        const std::string line =
+            std::string(5 - count.size(), ' ') + count + " " + folder.name + "\n";
+        folder_lines += line;
+        if (folder.name != "/dev/null") {
+            without_devnull += line;
+        }
+    }
+    const std::string log = home / "procmail.log";
+    EXPECT_EQ(test::run_lurko({"-o", log}).out, folder_lines);
+    EXPECT_EQ(test::run_lurko({"-o", "-H", log}).out, without_devnull);
+    const test::RunResult reference =
+        test::run({test::shared_tool("gen-procmail-log"), "--report", log});
+    EXPECT_EQ(reference.status, 0);
+    EXPECT_EQ(folder_lines, reference.out);
+}
+
+}  // namespace

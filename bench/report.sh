@@ -1,0 +1,189 @@
+#!/bin/bash
+# Speed and memory of `lurko -o` beside wc -l, an awk report and Procmail's
+# mailstat, on generated Procmail logs of 1, 10 and 100 MB and on a 100 MB
+# log spread over 5,000 folders. Prints figures; asserts nothing.
+#
+# Usage: bench/report.sh [--lurko PATH] [--dir DIR] [--runs N] [--allow-debug]
+#   --lurko PATH   the binary to measure (default: build/src/lurko)
+#   --dir DIR      scratch directory for the logs, kept and reused between
+#                  runs (default: /tmp/lurko-bench)
+#   --runs N       timed runs of each fast command (default 10; the slow
+#                  baselines get fewer on the large logs)
+#   --allow-debug  measure a binary that was not built for release
+#
+# Needs: python3 (for gen-procmail-log), hyperfine, mailstat (procmail),
+# GNU time at /usr/bin/time.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+tools=$(cd "$repo/../shared/tools" 2>/dev/null && pwd) || {
+    echo "bench: the shared tools are missing at $repo/../shared/tools" >&2
+    exit 1
+}
+lurko=$repo/build/src/lurko
+dir=/tmp/lurko-bench
+runs=10
+allow_debug=no
+
+while [ $# -gt 0 ]; do
+    case $1 in
+        --lurko) lurko=$2; shift 2 ;;
+        --dir) dir=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --allow-debug) allow_debug=yes; shift ;;
+        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "bench: unknown argument '$1' (see --help)" >&2; exit 1 ;;
+    esac
+done
+
+for tool in hyperfine mailstat python3 wc; do
+    command -v "$tool" >/dev/null || { echo "bench: $tool is not installed" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "bench: GNU time (/usr/bin/time) is not installed" >&2; exit 1; }
+[ -x "$lurko" ] || {
+    echo "bench: no lurko binary at $lurko; build it with: cmake -S $repo -B $repo/build && cmake --build $repo/build" >&2
+    exit 1
+}
+lurko=$(cd "$(dirname "$lurko")" && pwd)/$(basename "$lurko")
+
+# A benchmark of a debug or sanitizer build measures the wrong thing: find the
+# build's cache above the binary and look at how it was configured.
+cache=
+probe=$(dirname "$lurko")
+for _ in 1 2 3 4; do
+    if [ -f "$probe/CMakeCache.txt" ]; then cache=$probe/CMakeCache.txt; break; fi
+    probe=$(dirname "$probe")
+done
+if [ -n "$cache" ]; then
+    build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$cache")
+    sanitize=$(sed -n 's/^LURKO_SANITIZE:[A-Z]*=//p' "$cache")
+else
+    build_type=unknown
+    sanitize=unknown
+fi
+if [ "$build_type" != Release ] || [ "$sanitize" = ON ]; then
+    echo "bench: $lurko is not a release build (build type '$build_type', sanitizers '${sanitize:-OFF}')" >&2
+    [ "$allow_debug" = yes ] || { echo "bench: rebuild with the default build type or pass --allow-debug" >&2; exit 1; }
+fi
+
+mkdir -p "$dir"
+cd "$dir"
+
+# name and gen-procmail-log options of each log
+logs=(1M 10M 100M 100M-5000-folders)
+declare -A gen_options=(
+    [1M]="--size 1M --seed 1"
+    [10M]="--size 10M --seed 1"
+    [100M]="--size 100M --seed 1"
+    [100M-5000-folders]="--size 100M --seed 1 --folders 5000 --zipf 0.8"
+)
+wide_log=100M
+
+# --- the logs and their expected reports, made once and then reused --------
+for name in "${logs[@]}"; do
+    if [ ! -f "$name.log" ] || [ ! -f "$name.expect" ]; then
+        echo "generating $dir/$name.log ..." >&2
+        # shellcheck disable=SC2086 # the options are words on purpose
+        "$tools/gen-procmail-log" ${gen_options[$name]} -o "$name.log.part" --expect "$name.expect.part"
+        mv "$name.expect.part" "$name.expect"
+        mv "$name.log.part" "$name.log"
+    fi
+done
+if [ ! -f "$wide_log.expect-wide" ]; then
+    echo "computing the wide report of $wide_log.log ..." >&2
+    "$tools/gen-procmail-log" --report "$wide_log.log" --wide > "$wide_log.expect-wide.part"
+    mv "$wide_log.expect-wide.part" "$wide_log.expect-wide"
+fi
+
+# --- does lurko print the expected report? ----------------------------------
+same_as() { # expected-file lurko-arguments...
+    local expected=$1
+    shift
+    if "$lurko" "$@" | cmp -s - "$expected"; then echo OK; else echo DIFFERENT; fi
+}
+declare -A check
+for name in "${logs[@]}"; do
+    check[$name]=$(same_as "$name.expect" -o "$name.log")
+done
+check_wide=$(same_as "$wide_log.expect-wide" -o -w "$wide_log.log")
+
+# --- timings -----------------------------------------------------------------
+# median in seconds of one command, measured by hyperfine; the output goes to
+# a pipe, since some programs stop early when they write to /dev/null
+median() { # runs command...
+    local count=$1
+    shift
+    local json
+    json=$(mktemp "$dir/hyperfine.XXXXXX.json")
+    hyperfine --shell=none --output=pipe --style=none --warmup 1 --runs "$count" \
+        --export-json "$json" "$*" >/dev/null
+    python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+    rm -f "$json"
+}
+
+declare -A t_wc t_lurko t_awk t_mailstat
+for name in "${logs[@]}"; do
+    echo "timing $name ..." >&2
+    slow_runs=$runs
+    case $name in 100M*) slow_runs=3 ;; esac
+    t_wc[$name]=$(median "$runs" wc -l "$name.log")
+    t_lurko[$name]=$(median "$runs" "$lurko" -o "$name.log")
+    t_awk[$name]=$(median "$slow_runs" "$tools/awk-report" "$name.log")
+    t_mailstat[$name]=$(median "$slow_runs" mailstat -k "$name.log")
+done
+t_wide=$(median "$runs" "$lurko" -o -w "$wide_log.log")
+
+# --- peak memory --------------------------------------------------------------
+peak_kb() { # command...
+    /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p'
+}
+declare -A peak
+for name in "${logs[@]}"; do
+    peak[$name]=$(peak_kb "$lurko" -o "$name.log")
+done
+peak_wide=$(peak_kb "$lurko" -o -w "$wide_log.log")
+
+# --- the table ------------------------------------------------------------------
+{
+    echo "lurko: $lurko (build type $build_type)"
+    echo "logs:  $dir"
+    echo "machine: $(nproc) cores, $(uname -sr)"
+    for name in "${logs[@]}"; do
+        echo "time $name $(stat -c %s "$name.log") ${t_wc[$name]} ${t_lurko[$name]} ${t_awk[$name]} ${t_mailstat[$name]} ${check[$name]} ${peak[$name]}"
+    done
+    echo "wide $wide_log $(stat -c %s "$wide_log.log") ${t_wc[$wide_log]} $t_wide $check_wide $peak_wide"
+} | python3 -c '
+import sys
+rows = []
+for line in sys.stdin:
+    words = line.split()
+    if words[0] not in ("time", "wide"):
+        print(line, end="")
+        continue
+    rows.append(words)
+print()
+print("Medians of hyperfine runs (output to a pipe); ratios to wc -l on the same log.")
+print()
+head = ("log", "size MB", "wc -l", "lurko -o", "awk-report", "mailstat -k",
+        "lurko/wc", "awk/wc", "mailstat/wc", "mailstat/lurko", "peak MB", "peak/size", "report")
+fmt = "%-18s %8s %9s %9s %10s %11s %9s %7s %11s %14s %8s %9s %7s"
+print(fmt % head)
+ms = lambda s: "%.1f ms" % (float(s) * 1000) if float(s) < 1 else "%.2f s" % float(s)
+for w in rows:
+    if w[0] != "time":
+        continue
+    _, name, size, wc, lurko, awk, mailstat, check, peak = w
+    size, wc, lurko, awk, mailstat, peak = int(size), float(wc), float(lurko), float(awk), float(mailstat), int(peak)
+    print(fmt % (name, "%.1f" % (size / 1e6), ms(wc), ms(lurko), ms(awk), ms(mailstat),
+                 "%.1fx" % (lurko / wc), "%.1fx" % (awk / wc), "%.1fx" % (mailstat / wc),
+                 "%.1fx" % (mailstat / lurko), "%.1f" % (peak * 1024 / 1e6),
+                 "%.2f" % (peak * 1024 / size), check))
+for w in rows:
+    if w[0] != "wide":
+        continue
+    _, name, size, wc, wide, check, peak = w
+    size, wc, wide, peak = int(size), float(wc), float(wide), int(peak)
+    print()
+    print("lurko -o -w on %s: %s, %.1fx wc -l; peak %.1f MB (%.2fx the log); report %s"
+          % (name, ms(wide), wide / wc, peak * 1024 / 1e6, peak * 1024 / size, check))
+'

@@ -49,7 +49,7 @@ protected:
 };
 
 TEST_F(IncrementalRead, EqualsFullReadAfterEveryCutOfARealLog) {
-    const std::string log = test::read_file(test::test_data("../../examples/sample-procmail.log"));
+    const std::string log = test::read_file(test::source_file("examples/sample-procmail.log"));
     ASSERT_GT(log.size(), 1000u);
     for (std::size_t cut = 0; cut <= log.size(); ++cut) {
         test::write_file(path, log.substr(0, cut));

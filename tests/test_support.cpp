@@ -151,6 +151,10 @@ std::string test_data(const std::string& name) {
     return std::string(LURKO_TEST_DATA) + "/" + name;
 }
 
+std::string source_file(const std::string& relative) {
+    return std::string(LURKO_SOURCE_DIR) + "/" + relative;
+}
+
 std::string shared_tool(const std::string& name) {
     return std::string(LURKO_SHARED_TOOLS) + "/" + name;
 }

@@ -56,6 +56,9 @@ std::string lurko_binary();
 // A file of the test data directory.
 std::string test_data(const std::string& name);
 
+// A file of the source tree, by its path from the top (examples/..., docs/...).
+std::string source_file(const std::string& relative);
+
 // A tool of the shared tools directory (gen-procmail-log, awk-report, ...).
 std::string shared_tool(const std::string& name);
 

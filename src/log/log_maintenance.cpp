@@ -13,6 +13,7 @@
 
 #include "log/line_scanner.hpp"
 #include "log/mail_log_scanner.hpp"
+#include "log/unique_fd.hpp"
 
 namespace {
 
@@ -31,33 +32,6 @@ std::optional<std::string_view> folder_of_line(std::string_view line) {
     }
     return folder_name_of(line);
 }
-
-// Owns the descriptor of the open log.
-class LogFile {
-public:
-    explicit LogFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {}
-    ~LogFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);  // only reached on paths that already failed, or with nothing written
-        }
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-
-    bool is_open() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-
-    // Closes the log and tells whether the close (and so the writes) went well.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;  // never retried: on Linux the descriptor is gone either way
-    }
-
-private:
-    int fd_;
-};
 
 // Appends the file's bytes from `offset` to its end to `out`. Reads into the
 // room already reserved first, then into ever larger blocks.
@@ -152,17 +126,19 @@ std::string filter_log(std::string_view log, std::string_view folder_name) {
 // and the truncation of step 5 land beyond the new length and are cut off.
 // That window is two system calls long, not the length of a delivery.
 RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name) {
-    LogFile log(path);
-    if (!log.is_open()) {
+    // Non-blocking, so that a FIFO put in the log's place cannot hang the
+    // program before the check for a regular file below.
+    UniqueFd log(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!log) {
         return RewriteOutcome::Failed;
     }
     struct stat status {};
-    if (::fstat(log.fd(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(log.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return RewriteOutcome::Failed;
     }
     std::string original;
     original.reserve(static_cast<std::size_t>(status.st_size) + min_read);
-    if (!read_to_end(log.fd(), original, 0)) {
+    if (!read_to_end(log.get(), original, 0)) {
         return RewriteOutcome::Failed;
     }
     std::string result = filter_log(original, folder_name);
@@ -171,35 +147,35 @@ RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name
     }
 
     const std::size_t filtered_size = original.size();
-    if (!read_to_end(log.fd(), original, static_cast<off_t>(filtered_size))) {
+    if (!read_to_end(log.get(), original, static_cast<off_t>(filtered_size))) {
         return RewriteOutcome::Failed;  // nothing written yet
     }
     result.append(original, filtered_size);
-    if (!write_at(log.fd(), result, 0)) {
-        return give_up(log.fd(), original);
+    if (!write_at(log.get(), result, 0)) {
+        return give_up(log.get(), original);
     }
     // The result is shorter than what was read, so these writes never reach
     // bytes that have not been read.
     for (;;) {
         struct stat now {};
-        if (::fstat(log.fd(), &now) != 0) {
-            return give_up(log.fd(), original);
+        if (::fstat(log.get(), &now) != 0) {
+            return give_up(log.get(), original);
         }
         if (now.st_size <= static_cast<off_t>(original.size())) {
             break;
         }
         const std::size_t seen = original.size();
-        if (!read_to_end(log.fd(), original, static_cast<off_t>(seen))) {
-            return give_up(log.fd(), original);
+        if (!read_to_end(log.get(), original, static_cast<off_t>(seen))) {
+            return give_up(log.get(), original);
         }
         const std::string_view arrived = std::string_view(original).substr(seen);
-        if (!write_at(log.fd(), arrived, static_cast<off_t>(result.size()))) {
-            return give_up(log.fd(), original);
+        if (!write_at(log.get(), arrived, static_cast<off_t>(result.size()))) {
+            return give_up(log.get(), original);
         }
         result.append(arrived);
     }
-    if (::ftruncate(log.fd(), static_cast<off_t>(result.size())) != 0) {
-        return give_up(log.fd(), original);
+    if (::ftruncate(log.get(), static_cast<off_t>(result.size())) != 0) {
+        return give_up(log.get(), original);
     }
     return log.close() ? RewriteOutcome::Rewritten : RewriteOutcome::Failed;
 }

@@ -23,6 +23,14 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
 
+    // Closes the descriptor now and tells whether the close went well (for a
+    // writer, whether its writes are known to have gone through). Never
+    // retried: on Linux the descriptor is gone either way.
+    bool close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
     // Closes the descriptor held, if any, and takes `fd` instead.
     void reset(int fd = -1) {
         if (fd_ >= 0) {

@@ -105,6 +105,9 @@ TerminalRun run_on_terminal(const std::vector<std::string>& argv) {
         return {};
     }
     if (child == 0) {
+        // A terminal that curses knows: anything written besides the report
+        // (a stray screen clear, say) would show in the output.
+        ::setenv("TERM", "xterm", 1);
         std::vector<char*> args;
         for (const std::string& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));

@@ -233,6 +233,19 @@ TEST(Options, ReportPlainWideAndWithoutDevNull) {
     EXPECT_EQ(test::read_file(log), small_log);  // reading leaves the log alone
 }
 
+TEST(Options, ReportToAFileHoldsOnlyTheReport) {
+    test::TempDir dir;
+    const std::string log = dir / "procmail.log";
+    test::write_file(log, small_log);
+    const test::RunResult result = test::run({"/bin/sh", "-c", "exec \"$0\" -o \"$1\" > \"$2\"",
+                                              test::lurko_binary(), log, dir / "report"},
+                                             {{"TERM", "xterm"}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(test::read_file(dir / "report"), small_report);
+}
+
 TEST(Options, LastOfLoopAndReportDecides) {
     test::TempDir dir;
     const std::string log = dir / "procmail.log";

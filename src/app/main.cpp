@@ -4,6 +4,7 @@
 #include "app/monitor.hpp"
 #include "app/signals.hpp"
 #include "log/mail_log_scanner.hpp"
+#include "ui/screen.hpp"
 
 int main(int argc, char* argv[]) {
     install_signal_handlers();
@@ -13,5 +14,6 @@ int main(int argc, char* argv[]) {
     MailLogScanner log;
     Monitor monitor(command_line.settings, log);
     monitor.run();
+    end_screen();
     return 0;
 }

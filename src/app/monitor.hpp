@@ -5,6 +5,9 @@
 #include "app/settings.hpp"
 #include "log/mail_log_scanner.hpp"
 
+typedef struct _win_st WINDOW;       // a curses window, as <curses.h> names it
+enum class Command : unsigned char;  // ui/key_bindings.hpp
+
 // The controller of one run: it refers to the settings and the log scanner,
 // owned by the program entry, and holds the selection of the monitor.
 class Monitor {
@@ -18,6 +21,23 @@ public:
 
     // Prints the folder report (with `wide`, every mail) on standard output.
     void print_report(bool wide);
+
+    // The interactive monitor: the main loop, until the user quits. Curses
+    // must have been started by start_screen.
+    void run_screen();
+
+    // Carries out one command for the main loop and tells it through the
+    // flags what the screen needs next; true when the loop must end.
+    bool dispatch(Command command, bool& need_clear, bool& need_redraw, bool& launched);
+
+    // Draws the folder rows into `window` (not refreshed): the selected row
+    // highlighted across `width` columns, "N" beside the folder of the newest
+    // mail and, when `expanded` is not -1, the selected folder's mails under
+    // it. Rows below the window are not drawn.
+    void draw_folders(WINDOW* window, int expanded, int width, bool use_colour) const;
+
+    // Shows the help page in a window of its own until the quit key is read.
+    void show_help(bool use_colour) const;
 
     Settings& settings;
     MailLogScanner& log;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "log/mail_log_scanner.hpp"
+
+// The text of a folder row from its column 1 on: two blanks, the mail count
+// right-aligned in five columns (a longer number whole), three blanks and the
+// folder's name as the screen shows it (see ScreenText), cut to fit in
+// `max_columns` columns.
+std::string folder_row_text(const Folder& folder, int max_columns);
+
+// The text of a mail line from its column 6 on: five blanks, the sender,
+// ": ", the subject, as the screen shows them. In a window `width` columns
+// wide (7 or more) it is cut to `width` - 6 bytes of what is shown, at the
+// end of a whole character, so that the line ends in the last column at the
+// latest.
+std::string mail_line_text(const MailEntry& mail, int width);

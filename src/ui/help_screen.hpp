@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+typedef struct _win_st WINDOW;  // a curses window, as <curses.h> names it
+
+// Writes a line "     K     DESCRIPTION" for every row of the key table that
+// has a description, in table order, from the window's cursor on.
+void print_key_list(WINDOW* window);
+
+// The help screen's bottom bar: the key that quits, ":Exit".
+std::string help_bar_text();
+
+// "Written by", the author's short name and mail address.
+std::string credit_text();

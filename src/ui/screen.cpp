@@ -1,0 +1,125 @@
+#include "ui/screen.hpp"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/fatal.hpp"
+#include "app/signals.hpp"
+
+#include <curses.h>
+#include <term.h>
+
+namespace {
+
+SCREEN* running_screen = nullptr;
+
+// A terminfo string capability of the current terminal, or nothing.
+std::string_view capability(const char* name) {
+    const char* value = tigetstr(name);
+    if (value == nullptr || value == reinterpret_cast<const char*>(-1)) {
+        return {};
+    }
+    return value;
+}
+
+// Whether the terminal that TERM names can carry a full-screen program: it
+// has to be known and must be able to put the cursor anywhere. Curses itself
+// refuses only unknown and generic types, and would draw a mess on the rest.
+bool terminal_usable() {
+    int status = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &status) != OK) {
+        return false;
+    }
+    const bool usable = !capability("cup").empty();
+    del_curterm(cur_term);
+    return usable;
+}
+
+// What the signal handler writes to hand the terminal back without curses:
+// the same as clear() and endwin() would send, in that order.
+std::string leave_text() {
+    std::string text;
+    for (const char* name : {"clear", "op", "sgr0", "cnorm", "rmkx", "rmcup"}) {
+        text += without_padding(capability(name));
+    }
+    return text;
+}
+
+void end_screen_at_exit() {
+    end_screen();
+}
+
+}  // namespace
+
+std::string without_padding(std::string_view capability) {
+    std::string text;
+    for (std::size_t i = 0; i < capability.size(); ++i) {
+        if (capability.compare(i, 2, "$<") == 0) {
+            const std::size_t close = capability.find('>', i);
+            if (close != std::string_view::npos) {
+                i = close;
+                continue;
+            }
+        }
+        text.push_back(capability[i]);
+    }
+    return text;
+}
+
+void start_screen(bool& colour) {
+    // The modes the shell left the terminal in, before curses changes them.
+    termios shell_modes{};
+    ::tcgetattr(STDOUT_FILENO, &shell_modes);  // not a terminal: nothing to restore
+
+    if (!terminal_usable()) {
+        fatal_error("Could not start up curses");
+    }
+    running_screen = newterm(nullptr, stdout, stdin);
+    if (running_screen == nullptr) {
+        fatal_error("Could not start up curses");
+    }
+    prepare_terminal_restore(STDOUT_FILENO, shell_modes, leave_text());
+    static bool exit_hook = false;
+    if (!exit_hook) {
+        // Whatever way the process ends from here, the terminal gets its
+        // modes back.
+        std::atexit(end_screen_at_exit);
+        exit_hook = true;
+    }
+
+    cbreak();
+    noecho();
+    nonl();
+    halfdelay(4);
+    colour = has_colors();
+    if (colour) {
+        start_color();
+    }
+    define_colour_pairs(colour);
+}
+
+void define_colour_pairs(bool colour) {
+    // Made in both cases; without colour they fail, which changes nothing.
+    init_pair(text_pair, COLOR_WHITE, COLOR_BLACK);
+    init_pair(bar_pair, COLOR_WHITE, colour ? COLOR_BLUE : COLOR_BLACK);
+    init_pair(selection_pair, colour ? COLOR_YELLOW : COLOR_WHITE,
+              colour ? COLOR_RED : COLOR_BLACK);
+}
+
+void end_screen() {
+    if (running_screen == nullptr) {
+        return;
+    }
+    clear();
+    endwin();
+    forget_terminal_restore();
+    delscreen(running_screen);
+    running_screen = nullptr;
+}
+
+bool screen_running() {
+    return running_screen != nullptr;
+}

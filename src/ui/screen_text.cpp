@@ -1,0 +1,74 @@
+#include "ui/screen_text.hpp"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+
+#include "app/inert_text.hpp"
+
+namespace {
+
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
+
+// A C1 control in its UTF-8 form, which append_text shows as "M-" and a
+// caret form.
+bool is_utf8_c1(std::string_view text, std::size_t i) {
+    return static_cast<unsigned char>(text[i]) == 0xc2 && i + 1 < text.size() &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[i + 1]) < 0xa0;
+}
+
+}  // namespace
+
+bool ScreenText::add(std::string_view shown, int columns) {
+    if (cut_ || shown.size() > max_bytes_ - text_.size() || columns > max_columns_ - columns_) {
+        cut_ = true;
+        return false;
+    }
+    text_.append(shown);
+    columns_ += columns;
+    return true;
+}
+
+bool ScreenText::append(std::string_view raw) {
+    const bool multibyte = MB_CUR_MAX > 1;
+    std::size_t i = 0;
+    while (i < raw.size() && !cut_) {
+        const auto c = static_cast<unsigned char>(raw[i]);
+        if (is_control(c) || is_utf8_c1(raw, i)) {
+            const std::size_t length = is_control(c) ? 1 : 2;
+            std::string caret;
+            append_text(caret, raw.substr(i, length), ControlBytes::Caret);
+            add(caret, static_cast<int>(caret.size()));
+            i += length;
+        } else if (c < 0x80) {
+            add(raw.substr(i, 1), 1);
+            ++i;
+        } else if (!multibyte) {
+            add(std::isprint(c) ? raw.substr(i, 1) : "?", 1);
+            ++i;
+        } else {
+            std::mbstate_t state{};
+            wchar_t wide = 0;
+            const std::size_t length = std::mbrtowc(&wide, raw.data() + i, raw.size() - i, &state);
+            if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2) ||
+                length == 0) {
+                add("?", 1);  // a byte that begins no whole character
+                ++i;
+                continue;
+            }
+            const int width = ::wcwidth(wide);
+            if (std::iswprint(static_cast<wint_t>(wide)) && width >= 0) {
+                add(raw.substr(i, length), width);
+            } else {
+                add("?", 1);
+            }
+            i += length;
+        }
+    }
+    return !cut_;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Builds a line of text from the log (senders, subjects, folder names) as the
+// screen can show it safely and predictably:
+// - control characters in caret notation (^[, ^?, M-^[), so that nothing
+//   from a stranger can drive the terminal;
+// - in the current locale, every whole printable character kept as it is
+//   (UTF-8 shows as characters in a UTF-8 locale), and every byte that does
+//   not begin one, or a character that cannot be printed, shown as '?'.
+// The line is cut before the first character (or caret form) that would take
+// it past `max_bytes` bytes or `max_columns` screen columns; a character is
+// never split.
+class ScreenText {
+public:
+    explicit ScreenText(std::size_t max_bytes = SIZE_MAX, int max_columns = INT_MAX)
+        : max_bytes_(max_bytes), max_columns_(max_columns) {}
+
+    // Adds `raw`; false when the line was cut here or before (then nothing
+    // more is added).
+    bool append(std::string_view raw);
+
+    const std::string& text() const { return text_; }
+    // The screen columns the text takes.
+    int columns() const { return columns_; }
+
+private:
+    bool add(std::string_view shown, int columns);
+
+    std::string text_;
+    std::size_t max_bytes_;
+    int max_columns_;
+    int columns_ = 0;
+    bool cut_ = false;
+};

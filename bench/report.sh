@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
         --dir) dir=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --allow-debug) allow_debug=yes; shift ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown argument '$1' (see --help)" >&2; exit 1 ;;
     esac
 done

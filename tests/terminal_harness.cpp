@@ -285,7 +285,16 @@ bool Terminal::wait_for_text(std::string_view text, Milliseconds timeout) {
 
 bool Terminal::wait_for_text_at(int row, int column, std::string_view text, Milliseconds timeout) {
     return wait_until(
-        [&] { return this->text(row, column, static_cast<int>(text.size())) == text; }, timeout);
+        [&] {
+            // Cell by cell until as many bytes as `text` has: a cell may hold
+            // a character of several bytes.
+            std::string shown;
+            for (int at = column; at < cols_ && shown.size() < text.size(); ++at) {
+                shown += cell(row, at).text;
+            }
+            return shown == text;
+        },
+        timeout);
 }
 
 bool Terminal::settle(Milliseconds quiet, Milliseconds timeout) {

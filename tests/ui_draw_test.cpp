@@ -365,6 +365,16 @@ TEST_F(FolderViewTest, EmptyListLeavesTheWindowAlone) {
     EXPECT_EQ(row_text(stdscr, 1), "untouched");
 }
 
+TEST_F(FolderViewTest, LongFolderNamesEndAtTheRightEdge) {
+    CursesScreen screen(10, 20);
+    load(log_entry("a@x", "hi", "a-very-long-folder-name"));
+    monitor.draw_folders(stdscr, 0, 20, true);
+    EXPECT_EQ(row_text(stdscr, 1), "       1 N a-very-lo");
+    // Nothing of the name went on to the mail line below it.
+    EXPECT_EQ(row_text(stdscr, 2), "           a@x: hi");
+    EXPECT_EQ(pair_at(stdscr, 2, 0), 0);
+}
+
 TEST_F(FolderViewTest, ControlCharactersFromTheLogAreShownInert) {
     CursesScreen screen(10, 60);
     load(log_entry("evil\x1b]0;x\x07@example.org", "\x1b[2J", "in\x1b[5mbox"));

@@ -334,6 +334,26 @@ TEST_F(FolderViewTest, RowsBelowTheWindowAreNotDrawn) {
     EXPECT_EQ(pair_at(stdscr, 4, 20), selection_pair);
 }
 
+TEST_F(FolderViewTest, BarsAndVersionDrawnAfterwardsCoverTheLastRows) {
+    CursesScreen screen(5, 40);
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        text += log_entry("s@x", "m",
+                          std::string("folder-with-a-long-name-").append(std::to_string(i)));
+    }
+    load(text);
+    Window window(stdscr);
+    window.resized();
+    monitor.selected = 5;
+    monitor.draw_folders(stdscr, -1, 40, true);
+    window.draw_bar(true, 3, 0, "keys");
+    window.draw_version();
+    EXPECT_EQ(row_text(stdscr, 2), "       1   folder-with-a-long-name-4");  // ties: by name
+    EXPECT_EQ(row_text(stdscr, 3), "keys");
+    EXPECT_EQ(pair_at(stdscr, 3, 30), bar_pair);
+    EXPECT_EQ(row_text(stdscr, 4), "v0.5.5 (2004-12-17)ith-a-long-name-2");
+}
+
 TEST_F(FolderViewTest, SelectionOutsideTheListHighlightsNothing) {
     CursesScreen screen(24, 40);
     load(five_folders());

@@ -96,6 +96,36 @@ TEST(LineScanner, ReportsWhereTheLastCompleteLineEnds) {
     EXPECT_EQ(scanner.seen.size(), 3u);
 }
 
+// Hands out its text once, then fails as a file stream does on a read error.
+class FailingBuffer : public std::streambuf {
+public:
+    explicit FailingBuffer(std::string text) : text_(std::move(text)) {}
+
+protected:
+    std::streamsize xsgetn(char* buffer, std::streamsize count) override {
+        if (given_) {
+            throw std::ios_base::failure("read error");
+        }
+        given_ = true;
+        const auto size =
+            std::min<std::streamsize>(count, static_cast<std::streamsize>(text_.size()));
+        text_.copy(buffer, static_cast<std::size_t>(size));
+        return size;
+    }
+
+private:
+    std::string text_;
+    bool given_ = false;
+};
+
+TEST(LineScanner, EndsAtAReadErrorWithWhatItRead) {
+    RecordingScanner scanner({"From "});
+    FailingBuffer buffer("From a\nFrom b");
+    std::istream in(&buffer);
+    scanner.scan(in);
+    EXPECT_EQ(scanner.seen, (Seen{{0, "From a"}, {0, "From b"}}));
+}
+
 TEST(LineScanner, ReadsNothingFromAFailedStream) {
     RecordingScanner scanner({"From "});
     std::istringstream in("From a\n");

@@ -1,14 +1,17 @@
 #include "app/log_discovery.hpp"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <istream>
 
 #include "app/command_line.hpp"
 #include "app/fatal.hpp"
+#include "log/fd_streambuf.hpp"
+#include "log/unique_fd.hpp"
 
 bool file_exists(const std::string& path) {
     struct stat status {};
@@ -31,10 +34,14 @@ RcScanner::RcScanner() : home(home_directory()) {
     if (!file_exists(rc_path)) {
         fatal_error("Could not find Procmail config file '" + rc_path + "'");
     }
-    // An rc file that cannot be read gives no LOGFILE= line, and so an empty
-    // log path, which the caller reports.
-    std::ifstream rc(rc_path, std::ios::in | std::ios::binary);
-    scan(rc);
+    // An rc file that cannot be opened or read (a directory, say) gives no
+    // LOGFILE= line, and so an empty log path, which the caller reports.
+    const UniqueFd rc(::open(rc_path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (rc) {
+        FdStreamBuf buffer(rc.get());
+        std::istream in(&buffer);
+        scan(in);
+    }
 }
 
 void RcScanner::on_match(std::string_view line, int index) {

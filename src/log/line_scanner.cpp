@@ -10,6 +10,16 @@ namespace {
 constexpr std::size_t block_size = std::size_t{256} << 10;
 static_assert(block_size > 2 * LineScanner::line_limit);
 
+// Reads up to `size` bytes. A read error ends the input like its end: file
+// streams of the standard library throw on one, and nothing is reported.
+std::streamsize read_block(std::streambuf& source, char* buffer, std::size_t size) {
+    try {
+        return source.sgetn(buffer, static_cast<std::streamsize>(size));
+    } catch (const std::ios_base::failure&) {
+        return 0;
+    }
+}
+
 }  // namespace
 
 bool LineScanner::matches(std::string_view keyword, std::string_view line) const {
@@ -45,8 +55,7 @@ ScanResult LineScanner::scan(std::istream& in) {
     bool skipping = false;  // inside a line that is too long to dispatch
 
     for (;;) {
-        const std::streamsize got =
-            source.sgetn(base + held, static_cast<std::streamsize>(block_size - held));
+        const std::streamsize got = read_block(source, base + held, block_size - held);
         if (got <= 0) {
             break;
         }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/report.hpp"
+#include "ui/screen.hpp"
 
 void Monitor::run() {
     if (settings.clear_log) {
@@ -16,8 +17,8 @@ void Monitor::run() {
         print_report(settings.wide);
         return;
     }
-    std::fputs("lurko: the interactive monitor is not built yet; use -o for the report\n", stderr);
-    std::exit(1);
+    start_screen(colour);
+    run_screen();
 }
 
 void Monitor::print_report(bool wide) {

@@ -77,6 +77,10 @@ public:
     // folders removed from it come back, and it equals what reload gives.
     void update(const std::string& path);
 
+    // Makes the next update read the log whole: for after the program itself
+    // rewrote or emptied it.
+    void forget_read_position() { position_.valid = false; }
+
     // Drops the folder of that name from the list, if it is there; the others
     // keep their order. The log itself is not touched.
     void remove_folder(std::string name);

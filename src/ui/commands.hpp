@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/settings.hpp"
+
+// Hands the terminal to a shell command: saves the program's terminal modes,
+// leaves curses mode and runs the line with the shell, waiting for it. The
+// command's exit status is not looked at; the monitor loop restores the
+// screen on its next pass.
+void run_external(const std::string& command_line);
+
+// `text` as one word for the shell: in single quotes, each quote in it
+// written as '\''.
+std::string shell_quoted(std::string_view text);
+
+// The shell command that opens `folder` in the mail client: program, prefix
+// and the folder's path, with the mail directory in front of a name that
+// does not begin with '/'. The settings go to the shell as the user wrote
+// them (so "$HOME" expands); the name from the log is quoted.
+std::string open_folder_command(const Settings& settings, std::string_view folder);

@@ -1,0 +1,98 @@
+#include <curses.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/monitor.hpp"
+#include "log/file_watch.hpp"
+#include "ui/key_bindings.hpp"
+#include "ui/status_bar.hpp"
+#include "ui/window.hpp"
+
+namespace {
+
+constexpr std::string_view devnull = "/dev/null";
+
+}  // namespace
+
+// Each pass: look at the log and read what changed, restore the screen after
+// an external command, erase when the size changed or a command asked for it,
+// draw what the flags ask for, then wait at most 0.4 seconds for one key and
+// carry out its command.
+void Monitor::run_screen() {
+    Window screen(stdscr);
+    intrflush(stdscr, TRUE);
+    bool need_clear = false;
+    bool need_redraw = true;
+    bool launched = false;
+
+    const std::string& logfile = settings.logfile;
+    log.update(logfile);
+    if (settings.hide_devnull) {
+        log.remove_folder(std::string(devnull));
+    }
+    FileWatch watch(logfile);
+    std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
+    std::string status = status_text(settings, log);
+    std::string keys = key_summary();
+
+    for (;;) {
+        if (watch.changed()) {
+            log.update(logfile);
+            if (settings.hide_devnull) {
+                log.remove_folder(std::string(devnull));
+            }
+            status = status_text(settings, log);
+            need_redraw = true;
+            // The list may now need fewer rows than are on the screen, so the
+            // old rows are erased before it is drawn again.
+            need_clear = true;
+            if (!log.folders().empty() && settings.beep && log.read_total() > mails_read &&
+                !(log.last_folder() == devnull && settings.no_beep_devnull)) {
+                beep();  // only for new mail, never for an edit of the log
+            }
+            mails_read = log.read_total();
+            const auto count = static_cast<std::uint32_t>(log.folders().size());
+            if (count == 0) {
+                selected = 0;
+            } else if (selected >= count) {
+                selected = count - 1;
+            }
+        }
+
+        if (launched) {
+            wclear(screen.handle());
+            wrefresh(screen.handle());
+            launched = false;
+            need_clear = true;
+            intrflush(stdscr, TRUE);
+        }
+
+        if (screen.resized() || need_clear) {
+            werase(screen.handle());
+            need_clear = false;
+            need_redraw = true;
+            status = status_text(settings, log);
+            keys = key_summary();
+        }
+
+        if (need_redraw) {
+            screen.draw_bar(colour, 0, 0, status);
+            const bool listed = !log.folders().empty();
+            if (listed) {
+                draw_folders(screen.handle(), settings.expanded, screen.width(), colour);
+                screen.draw_arrow(colour, static_cast<int>(selected));
+            }
+            screen.draw_bar(colour, screen.height() - 2, 0, keys);
+            screen.draw_version();
+            wmove(screen.handle(), listed ? static_cast<int>(selected) + 1 : 0, screen.width() - 1);
+        }
+        wrefresh(screen.handle());
+
+        const int key = wgetch(stdscr);
+        if (dispatch(key_to_command(key), need_clear, need_redraw, launched)) {
+            break;
+        }
+    }
+    screen.close();
+}

@@ -29,15 +29,16 @@ bool LineScanner::matches(std::string_view keyword, std::string_view line) const
            std::memcmp(line.data(), keyword.data(), keyword.size()) == 0;
 }
 
-void LineScanner::dispatch(std::string_view line, bool may_hold_nul) {
+void LineScanner::dispatch(std::span<const std::string_view> words, std::string_view line,
+                           bool may_hold_nul) {
     if (may_hold_nul) {
         if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
             line = line.substr(
                 0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
         }
     }
-    for (std::size_t index = 0; index < keywords.size(); ++index) {
-        if (matches(keywords[index], line)) {
+    for (std::size_t index = 0; index < words.size(); ++index) {
+        if (matches(words[index], line)) {
             on_match(line, static_cast<int>(index));
         }
     }
@@ -49,6 +50,9 @@ ScanResult LineScanner::scan(std::istream& in) {
         return result;
     }
     std::streambuf& source = *in.rdbuf();
+    // The keyword list is fixed once the subclass is built; views of it spare
+    // the dispatch of every line a look at the list itself.
+    const std::vector<std::string_view> words(keywords.begin(), keywords.end());
     const auto buffer = std::make_unique_for_overwrite<char[]>(block_size);
     char* const base = buffer.get();
     std::size_t held = 0;   // bytes of the line in progress kept at the front
@@ -68,7 +72,7 @@ ScanResult LineScanner::scan(std::istream& in) {
             const char* newline = static_cast<const char*>(found);
             const auto length = static_cast<std::size_t>(newline - line);
             if (!skipping && length <= line_limit) {
-                dispatch(std::string_view(line, length), may_hold_nul);
+                dispatch(words, std::string_view(line, length), may_hold_nul);
             }
             skipping = false;
             line = newline + 1;
@@ -83,7 +87,7 @@ ScanResult LineScanner::scan(std::istream& in) {
         }
     }
     if (held > 0 && !skipping) {
-        dispatch(std::string_view(base, held), true);
+        dispatch(words, std::string_view(base, held), true);
     }
     in.setstate(std::ios::eofbit);
     return result;

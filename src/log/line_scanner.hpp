@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,7 @@ protected:
 
 private:
     // Cuts the line at its first NUL, when it may hold one, and hands it to
-    // on_match for every keyword it matches.
-    void dispatch(std::string_view line, bool may_hold_nul);
+    // on_match for every one of the keywords `words` it matches.
+    void dispatch(std::span<const std::string_view> words, std::string_view line,
+                  bool may_hold_nul);
 };

@@ -62,24 +62,6 @@ std::size_t blank_offset(std::string_view text) {
 
 }  // namespace
 
-std::size_t NameHash::operator()(std::string_view name) const noexcept {
-    constexpr std::uint64_t multiplier = 0x9e3779b97f4a7c15;
-    std::uint64_t hash = name.size() * multiplier;
-    std::size_t at = 0;
-    for (; at + 8 <= name.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, name.data() + at, sizeof word);
-        hash = (hash ^ word) * multiplier;
-        hash ^= hash >> 29;
-    }
-    std::uint64_t tail = 0;
-    if (at < name.size()) {
-        std::memcpy(&tail, name.data() + at, name.size() - at);
-    }
-    hash = (hash ^ tail) * multiplier;
-    return static_cast<std::size_t>(hash ^ (hash >> 32));
-}
-
 bool folder_less(const Folder& a, const Folder& b) {
     if (a.mails.size() != b.mails.size()) {
         return a.mails.size() < b.mails.size();
@@ -129,13 +111,11 @@ void MailLogScanner::record_mail(std::string_view folder_name) {
     pending_from_.clear();
     pending_subject_.clear();
 
-    const auto found = by_name_.find(folder_name);
-    if (found != by_name_.end()) {
-        found->second->mails.push_back(mail);
+    if (Folder* folder = by_name_.find(folder_name)) {
+        folder->mails.push_back(mail);
     } else {
-        // A deque never moves its elements, so the key can view the name.
-        Folder& folder = read_folders_.emplace_back(Folder{std::string(folder_name), {mail}});
-        by_name_.emplace(folder.name, &folder);
+        // A deque never moves its elements, so the index can point at them.
+        by_name_.insert(&read_folders_.emplace_back(Folder{std::string(folder_name), {mail}}));
     }
     ++read_total_;
     last_folder_.assign(folder_name);

@@ -6,9 +6,9 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "log/folder_index.hpp"
 #include "log/line_scanner.hpp"
 #include "log/text_arena.hpp"
 
@@ -33,11 +33,6 @@ private:
 struct Folder {
     std::string name;
     std::vector<MailEntry> mails;
-};
-
-// A quick hash of a folder name, eight bytes at a time.
-struct NameHash {
-    std::size_t operator()(std::string_view name) const noexcept;
 };
 
 // Display order: true when `a` has fewer mails than `b`, or as many and a
@@ -124,7 +119,7 @@ private:
     ReadPosition position_;
 
     std::deque<Folder> read_folders_;  // every folder read, in order of first mail
-    std::unordered_map<std::string_view, Folder*, NameHash> by_name_;
+    FolderIndex by_name_;
     std::vector<const Folder*> folders_;  // the list shown, in display order
     TextArena arena_;
 

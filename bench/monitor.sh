@@ -1,0 +1,69 @@
+#!/bin/bash
+# The interactive monitor on large logs: the first screen, the CPU time and
+# the delay of each new delivery, the memory the deliveries add, and the CPU
+# used while idle, on a 100 MB and a 1 MB generated log (the cost of a
+# delivery should not depend on the log's size). With --big, also the peak
+# memory of `lurko -o` on a 1 GB log. Prints figures; asserts nothing.
+#
+# Usage: bench/monitor.sh [--build DIR] [--dir DIR] [--deliveries N]
+#                         [--rate PER_SECOND] [--idle SECONDS] [--big]
+#   --build DIR       a release build with the tests configured (default: build)
+#   --dir DIR         scratch directory for the logs (default: /tmp/lurko-bench)
+#   --deliveries N    deliveries appended to each log (default 1000)
+#   --rate N          deliveries per second (default 20)
+#   --idle SECONDS    how long the monitor is left alone (default 60)
+#   --big             also generate a 1 GB log and measure lurko -o on it
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+tools=$repo/../shared/tools
+build=$repo/build
+dir=/tmp/lurko-bench
+deliveries=1000
+rate=20
+idle=60
+big=no
+while [ $# -gt 0 ]; do
+    case $1 in
+        --build) build=$2; shift 2 ;;
+        --dir) dir=$2; shift 2 ;;
+        --deliveries) deliveries=$2; shift 2 ;;
+        --rate) rate=$2; shift 2 ;;
+        --idle) idle=$2; shift 2 ;;
+        --big) big=yes; shift ;;
+        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "bench: unknown argument '$1' (see --help)" >&2; exit 1 ;;
+    esac
+done
+
+cmake --build "$build" --target lurko monitor_bench >/dev/null
+mkdir -p "$dir"
+
+generate() { # name gen-procmail-log-options...
+    local name=$1
+    shift
+    if [ ! -f "$dir/$name.log" ]; then
+        echo "generating $dir/$name.log ..." >&2
+        "$tools/gen-procmail-log" "$@" -o "$dir/$name.log.part"
+        mv "$dir/$name.log.part" "$dir/$name.log"
+    fi
+}
+
+for size in 100M 1M; do
+    generate "$size" --size "$size" --seed 1
+    # The benchmark appends to the log: it works on a copy.
+    cp "$dir/$size.log" "$dir/monitor-$size.log"
+    echo
+    "$build/bench/monitor_bench" "$build/src/lurko" "$dir/monitor-$size.log" \
+        "$deliveries" "$rate" "$([ "$size" = 100M ] && echo "$idle" || echo 5)"
+    rm -f "$dir/monitor-$size.log"
+done
+
+if [ "$big" = yes ]; then
+    generate 1G --size 1G --seed 1
+    peak=$(/usr/bin/time -v "$build/src/lurko" -o "$dir/1G.log" 2>&1 >/dev/null |
+        sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p')
+    size=$(stat -c %s "$dir/1G.log")
+    echo
+    python3 -c 'import sys; p, s = int(sys.argv[1]) * 1024, int(sys.argv[2]); print("lurko -o on a %.2f GB log: peak %.0f MB, %.2fx the log" % (s / 1e9, p / 1e6, p / s))' "$peak" "$size"
+fi

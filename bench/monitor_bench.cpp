@@ -1,0 +1,198 @@
+// Measures the interactive monitor on a large log: how long the first screen
+// takes, the CPU time each new delivery costs, how long a delivery takes to
+// show, the memory the deliveries add, and the CPU used while idle.
+//
+//   monitor_bench LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS]]]
+//
+// The monitor runs in a pseudo-terminal read back through a terminal
+// emulator; deliveries are appended to LOG in Procmail's form at a steady
+// rate, and each counts as shown when the top bar's total includes it. CPU
+// time and memory come from /proc/PID/stat and /proc/PID/status. It prints
+// figures and asserts nothing.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "terminal_harness.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// User plus system CPU seconds of a process, from /proc/PID/stat.
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which is in parentheses.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int number = 3; fields >> field && number <= 15; ++number) {
+        if (number == 14 || number == 15) {  // utime, stime
+            ticks += std::stol(field);
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Resident memory in KiB, from /proc/PID/status.
+long resident_kib(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// The total in the top bar ("Lurko -- New mail: N in ..."), or -1.
+long shown_total(const test::Terminal& term) {
+    const std::string bar = term.row_text(0);
+    const std::string label = "New mail: ";
+    const auto at = bar.find(label);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtol(bar.c_str() + at + label.size(), nullptr, 10);
+}
+
+// One delivery as Procmail logs it.
+std::string delivery(int number) {
+    static const char* const folders[] = {"inbox", "lists.dev/new/1796763858.%d_1.mailhost",
+                                          "friends", "/home/user/Mail/bank", "/dev/null"};
+    char folder[96];
+    std::snprintf(folder, sizeof folder, folders[number % 5], number);
+    char entry[512];
+    const int length = std::snprintf(entry, sizeof entry,
+                                     "From sender%d@example.org  Tue Dec  8 21:00:00 2026\n"
+                                     " Subject: Benchmark delivery number %d\n"
+                                     "  Folder: %s\t\t\t\t    %d\n",
+                                     number, number, folder, 1000 + number);
+    return std::string(entry, static_cast<std::size_t>(length));
+}
+
+double percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1));
+    return values[at];
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS]]]\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string lurko = argv[1];
+    const std::string log = argv[2];
+    const int deliveries = argc > 3 ? std::atoi(argv[3]) : 1000;
+    const double per_second = argc > 4 ? std::atof(argv[4]) : 20;
+    const int idle_seconds = argc > 5 ? std::atoi(argv[5]) : 60;
+
+    const Clock::time_point started = Clock::now();
+    test::TerminalOptions options;
+    options.cols = 100;
+    test::Terminal term({lurko, log}, options);
+    if (!term.wait_until([&] { return shown_total(term) >= 0; }, std::chrono::minutes(2))) {
+        std::fprintf(stderr, "the monitor showed no first screen:\n%s\n", term.screen().c_str());
+        return 1;
+    }
+    const double first_screen = seconds_since(started);
+    const long base_total = shown_total(term);
+    term.settle();
+
+    const pid_t pid = term.pid();
+    const double cpu_before = cpu_seconds(pid);
+    const long rss_before = resident_kib(pid);
+
+    const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+    if (fd < 0) {
+        std::perror(log.c_str());
+        return 1;
+    }
+    std::vector<Clock::time_point> appended;
+    std::vector<double> delays;
+    std::size_t bytes_appended = 0;
+    const Clock::time_point first_append = Clock::now();
+    const auto interval = std::chrono::duration<double>(1.0 / per_second);
+    while (delays.size() < static_cast<std::size_t>(deliveries)) {
+        if (appended.size() < static_cast<std::size_t>(deliveries)) {
+            const auto due = first_append + std::chrono::duration_cast<Clock::duration>(
+                                                interval * static_cast<double>(appended.size()));
+            if (Clock::now() >= due) {
+                const std::string entry = delivery(static_cast<int>(appended.size()));
+                if (::write(fd, entry.data(), entry.size()) != static_cast<ssize_t>(entry.size())) {
+                    std::perror("append");
+                    return 1;
+                }
+                bytes_appended += entry.size();
+                appended.push_back(Clock::now());
+                continue;
+            }
+        }
+        const std::size_t waiting_for = delays.size();
+        if (waiting_for >= appended.size()) {
+            term.pump(std::chrono::milliseconds(2));
+            continue;
+        }
+        const bool seen = term.wait_until(
+            [&] { return shown_total(term) >= base_total + static_cast<long>(waiting_for) + 1; },
+            std::chrono::milliseconds(5));
+        if (seen) {
+            const long shown = shown_total(term) - base_total;
+            const Clock::time_point now = Clock::now();
+            while (delays.size() < static_cast<std::size_t>(shown) &&
+                   delays.size() < appended.size()) {
+                delays.push_back(
+                    std::chrono::duration<double>(now - appended[delays.size()]).count());
+            }
+        } else if (seconds_since(appended[waiting_for]) > 10) {
+            std::fprintf(stderr, "delivery %zu did not show within 10 s:\n%s\n", waiting_for,
+                         term.screen().c_str());
+            return 1;
+        }
+    }
+    ::close(fd);
+    term.settle();
+    const double cpu_after = cpu_seconds(pid);
+    const long rss_after = resident_kib(pid);
+
+    term.pump(std::chrono::seconds(idle_seconds));
+    const double cpu_idle = cpu_seconds(pid) - cpu_after;
+    term.type("q");
+    term.wait_exit();
+
+    std::printf("log                      %s\n", log.c_str());
+    std::printf("first screen             %.3f s\n", first_screen);
+    std::printf("deliveries               %d at %.0f per second (%zu bytes)\n", deliveries,
+                per_second, bytes_appended);
+    std::printf("CPU per delivery         %.3f ms\n",
+                (cpu_after - cpu_before) * 1000.0 / deliveries);
+    std::printf("delay until shown        median %.0f ms, 95%% %.0f ms, max %.0f ms\n",
+                percentile(delays, 0.5) * 1000, percentile(delays, 0.95) * 1000,
+                percentile(delays, 1.0) * 1000);
+    std::printf(
+        "resident memory          %ld KiB before, %ld KiB after (+%ld KiB for %zu KiB "
+        "appended)\n",
+        rss_before, rss_after, rss_after - rss_before, bytes_appended / 1024);
+    std::printf("CPU while idle           %.3f s in %d s\n", cpu_idle, idle_seconds);
+    return 0;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "app/settings.hpp"
@@ -16,9 +17,17 @@ public:
     virtual void on_option(char letter, const char* value) = 0;
     virtual ~OptionParser() = default;
 
+    // A long option ("--help") that stands for a letter of the option string.
+    struct LongOption {
+        const char* name;
+        char letter;
+    };
+
     // Scans argv[1..] POSIX-style: option scanning stops at the first
-    // argument that is not an option, at a lone "-" and after "--".
-    void parse(int argc, char* argv[], const char* option_string);
+    // argument that is not an option, at a lone "-" and after "--". A long
+    // option counts only when written out whole; any other is unknown.
+    void parse(int argc, char* argv[], const char* option_string,
+               std::span<const LongOption> long_options = {});
 
 protected:
     OptionParser() = default;
@@ -26,8 +35,9 @@ protected:
     OptionParser& operator=(const OptionParser&) = default;
 };
 
-// The program's command line. Construction parses it; -h, -v and an unknown
-// option print their text and end the process from inside the construction.
+// The program's command line. Construction parses it; -h (--help), -v
+// (--version) and an unknown option print their text and end the process
+// from inside the construction.
 class CommandLine : public OptionParser {
 public:
     static constexpr const char* option_string = "hvlcowbVm:M:p:C:sH";

@@ -3,15 +3,16 @@
 #include <string>
 #include <string_view>
 
-// The program's identity. The version comes from the build (project version).
+// The program's identity. The version and the release date come from the
+// build, which sets them in one place.
 inline constexpr std::string_view program_name = "Lurko";
 inline constexpr std::string_view program_version = LURKO_VERSION;
-inline constexpr std::string_view release_year = "2004";
-inline constexpr std::string_view release_date = "12-17";
+inline constexpr std::string_view release_year = LURKO_RELEASE_YEAR;
+inline constexpr std::string_view release_date = LURKO_RELEASE_DATE;  // month and day
 inline constexpr std::string_view author_name = "The Lurko developers";
 inline constexpr std::string_view author_short_name = "Lurko developers";
 inline constexpr std::string_view author_email = "lurko@example.org";
-inline constexpr std::string_view homepage = "https://lurko.example.org/";
+inline constexpr std::string_view homepage = LURKO_HOMEPAGE;
 
 // One row of the option list in the usage text.
 struct OptionHelp {

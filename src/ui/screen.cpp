@@ -94,7 +94,10 @@ void start_screen(bool& colour) {
     noecho();
     nonl();
     halfdelay(4);
-    colour = has_colors();
+    // NO_COLOR set and not empty: the user asks for no colours, and gets the
+    // highlighting of a terminal that has none.
+    const char* no_colour = std::getenv("NO_COLOR");
+    colour = has_colors() && (no_colour == nullptr || *no_colour == '\0');
     if (colour) {
         start_color();
     }

@@ -1,6 +1,9 @@
 #include "log/mail_log_scanner.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include <string>
 #include <utility>
@@ -119,6 +122,16 @@ TEST_F(MailLogScannerTest, MissingLogReadsAsEmpty) {
     log.reload(dir / "no-such.log");
     EXPECT_TRUE(log.folders().empty());
     EXPECT_EQ(log.total(), 0u);
+}
+
+TEST_F(MailLogScannerTest, LogThatIsNoFileReadsAsEmptyWithoutBlocking) {
+    load("  Folder: one\n");
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // nobody ever writes to it
+    log.update(path);
+    EXPECT_TRUE(log.folders().empty());
+    log.reload(dir.path());  // a directory
+    EXPECT_TRUE(log.folders().empty());
 }
 
 TEST_F(MailLogScannerTest, OverlongLineHidesNothingAfterIt) {

@@ -36,7 +36,7 @@ RcScanner::RcScanner() : home(home_directory()) {
     }
     // An rc file that cannot be opened or read (a directory, say) gives no
     // LOGFILE= line, and so an empty log path, which the caller reports.
-    const UniqueFd rc(::open(rc_path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd rc = open_to_read(rc_path);
     if (rc) {
         FdStreamBuf buffer(rc.get());
         std::istream in(&buffer);

@@ -44,14 +44,21 @@ std::string_view signal_name(int number) {
             return "SIGINT - Interrupt";
         case SIGSEGV:
             return "SIGSEGV - Segmentation fault";
+        case SIGTERM:
+            return "SIGTERM - Terminated";
+        case SIGHUP:
+            return "SIGHUP - Hangup";
         default:
             return "Unknown signal";
     }
 }
 
 void install_signal_handlers() {
-    std::signal(SIGINT, handle_signal);
-    std::signal(SIGSEGV, handle_signal);
+    // Besides an interrupt and a crash, the usual requests to end (kill, a
+    // closed terminal) and the other crashes hand the terminal back too.
+    for (const int number : {SIGINT, SIGSEGV, SIGTERM, SIGHUP, SIGABRT, SIGBUS, SIGFPE, SIGILL}) {
+        std::signal(number, handle_signal);
+    }
 }
 
 void catch_signal(int number) {

@@ -5,10 +5,11 @@
 #include <string_view>
 
 // The text for a signal number: "SIGINT - Interrupt", "SIGSEGV - Segmentation
-// fault" or "Unknown signal".
+// fault", "SIGTERM - Terminated", "SIGHUP - Hangup" or "Unknown signal".
 std::string_view signal_name(int number);
 
-// Installs catch_signal for SIGINT and SIGSEGV.
+// Installs catch_signal for SIGINT, SIGSEGV, SIGTERM, SIGHUP and the other
+// signals of a crash (SIGABRT, SIGBUS, SIGFPE, SIGILL).
 void install_signal_handlers();
 
 // Restores the terminal, writes "Caught signal (NAME)" on standard error and

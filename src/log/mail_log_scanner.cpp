@@ -130,13 +130,13 @@ void MailLogScanner::clear_read() {
 }
 
 void MailLogScanner::reload(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd = open_to_read(path);
     read_whole(fd.get());  // a log that could not be opened reads as empty
     show_everything_read();
 }
 
 void MailLogScanner::update(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd = open_to_read(path);
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !read_appended(fd.get(), status)) {
         read_whole(fd.get());

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <string>
 
 #include <utility>
 
@@ -42,3 +45,10 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Opens a file for reading. Non-blocking, so that a FIFO or a device put in
+// the place of a log or an rc file reads as empty instead of hanging the
+// program; for a regular file it changes nothing.
+inline UniqueFd open_to_read(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+}

@@ -77,7 +77,12 @@ ScanResult LineScanner::scan(std::istream& in) {
             skipping = false;
             line = newline + 1;
         }
-        result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
+        // Without a newline in this block the last complete line has not
+        // moved; counting back from the end would land inside a line whose
+        // start was dropped while skipping it.
+        if (line != base) {
+            result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
+        }
         held = static_cast<std::size_t>(end - line);
         if (skipping || held > line_limit) {
             skipping = true;  // the rest of this line is dropped as it arrives

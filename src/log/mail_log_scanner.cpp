@@ -60,6 +60,15 @@ std::size_t blank_offset(std::string_view text) {
     return text.size();
 }
 
+// True when the line that starts at `offset` is longer than a line the
+// scanner dispatches, or cannot be read.
+bool line_too_long(int fd, std::uint64_t offset) {
+    std::string line(LineScanner::line_limit + 1, '\0');
+    const ssize_t got = ::pread(fd, line.data(), line.size(), static_cast<off_t>(offset));
+    return got < 0 ||
+           (static_cast<std::size_t>(got) == line.size() && line.find('\n') == std::string::npos);
+}
+
 }  // namespace
 
 bool folder_less(const Folder& a, const Folder& b) {
@@ -163,7 +172,8 @@ void MailLogScanner::read_whole(int fd) {
 // Reads what was appended since the last read and returns true, or returns
 // false when the log cannot be continued and must be read whole: it is
 // another file, it got shorter, the bytes before the point reached differ, or
-// a partial Folder line that already counted a mail has grown.
+// a partial Folder line that already counted a mail has grown, or a partial
+// From or Subject line that set its field has grown too long to be read.
 bool MailLogScanner::read_appended(int fd, const struct stat& status) {
     const auto size = static_cast<std::uint64_t>(status.st_size);
     if (!position_.valid || status.st_dev != position_.device || status.st_ino != position_.inode ||
@@ -191,7 +201,15 @@ bool MailLogScanner::read_appended(int fd, const struct stat& status) {
     }
     FdStreamBuf buffer(fd);
     std::istream in(&buffer);
-    remember_position(fd, status, start, scan(in));
+    const ScanResult result = scan(in);
+    // Read again, a partial From or Subject line sets its field whole; but
+    // once it has grown past the line limit the scan skips it, and the value
+    // it set before must go too. (Looked at after the scan: the line only
+    // grows, so what the scan saw is never longer than what this sees.)
+    if (position_.partial_pending && line_too_long(fd, start)) {
+        return false;
+    }
+    remember_position(fd, status, start, result);
     return true;
 }
 
@@ -206,12 +224,14 @@ void MailLogScanner::remember_position(int fd, const struct stat& status, std::u
 
     const std::uint64_t partial = position_.end - position_.complete;
     position_.partial_recorded = false;
+    position_.partial_pending = false;
     if (partial > 0 && partial <= line_limit) {
         std::string line(folder_keyword.size(), '\0');
         const ssize_t got =
             ::pread(fd, line.data(), line.size(), static_cast<off_t>(position_.complete));
         line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         position_.partial_recorded = matches(folder_keyword, line);
+        position_.partial_pending = matches(from_keyword, line) || matches(subject_keyword, line);
     }
 
     position_.tail.assign(

@@ -1,0 +1,407 @@
+// The monitor's commands and bar texts in-process: Monitor::dispatch for
+// every command that neither draws nor runs a program (its flags and the
+// selection rules), the status text and key summary, and the command line
+// that opens a folder, run through the real shell.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/monitor.hpp"
+#include "app/settings.hpp"
+#include "log/mail_log_scanner.hpp"
+#include "test_support.hpp"
+#include "ui/commands.hpp"
+#include "ui/key_bindings.hpp"
+#include "ui/status_bar.hpp"
+
+namespace {
+
+constexpr std::uint32_t no_row = std::numeric_limits<std::uint32_t>::max();
+
+std::string log_entry(const std::string& from, const std::string& subject,
+                      const std::string& folder) {
+    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
+           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
+}
+
+// `count` mails to `folder`.
+std::string mails_to(const std::string& folder, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += log_entry("x@example.org", "mail " + std::to_string(i), folder);
+    }
+    return text;
+}
+
+std::vector<std::string> names(const MailLogScanner& log) {
+    std::vector<std::string> result;
+    for (const Folder* folder : log.folders()) {
+        result.push_back(folder->name);
+    }
+    return result;
+}
+
+// The loop's three flags and dispatch's result.
+struct Flags {
+    bool clear = false;
+    bool redraw = false;
+    bool launched = false;
+    bool operator==(const Flags&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Flags& flags) {
+    return out << "{clear " << flags.clear << ", redraw " << flags.redraw << ", launched "
+               << flags.launched << "}";
+}
+
+// A Monitor on a log of five folders (5, 4, 3, 2 and 1 mails: a to e), read
+// as the loop reads it.
+class Dispatch : public ::testing::Test {
+protected:
+    Dispatch() {
+        settings.logfile = log_path;
+        test::write_file(log_path, mails_to("e", 1) + mails_to("d", 2) + mails_to("c", 3) +
+                                       mails_to("b", 4) + mails_to("a", 5));
+        log.update(log_path);
+    }
+
+    // Runs `command` with the flags set to `before`; the flags after it.
+    Flags run(Command command, Flags before = {}) {
+        quit = monitor.dispatch(command, before.clear, before.redraw, before.launched);
+        return before;
+    }
+
+    test::TempDir dir;
+    std::string log_path = dir / "procmail.log";
+    Settings settings;
+    MailLogScanner log;
+    Monitor monitor{settings, log};
+    bool quit = false;
+};
+
+// --- Flags ------------------------------------------------------------------------------
+
+TEST_F(Dispatch, NoneAndUnknownCodesOnlyDropTheRedraw) {
+    const Flags all{true, true, true};
+    for (const Command command :
+         {Command::None, static_cast<Command>(16), static_cast<Command>(255)}) {
+        EXPECT_EQ(run(command), (Flags{false, false, false}));
+        EXPECT_FALSE(quit);
+        EXPECT_EQ(run(command, all), (Flags{true, false, true}));
+        EXPECT_FALSE(quit);
+    }
+    EXPECT_EQ(monitor.selected, 0u);
+    EXPECT_EQ(settings.expanded, -1);
+}
+
+TEST_F(Dispatch, QuitEndsTheLoopAndChangesNothingElse) {
+    EXPECT_EQ(run(Command::Quit), (Flags{false, true, false}));
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(run(Command::Quit, {true, false, true}), (Flags{true, true, true}));
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(log.folders().size(), 5u);
+}
+
+TEST_F(Dispatch, CommandsThatAskForAClear) {
+    for (const Command command : {Command::Redraw, Command::Expand, Command::ToggleBeep,
+                                  Command::MarkRead, Command::RemoveFolder, Command::ClearLog}) {
+        EXPECT_EQ(run(command), (Flags{true, true, false})) << static_cast<int>(command);
+        EXPECT_EQ(run(command, {false, false, true}), (Flags{true, true, true}))
+            << static_cast<int>(command);
+        EXPECT_FALSE(quit);
+    }
+}
+
+TEST_F(Dispatch, MovesAskForAClearOnlyWhileExpanded) {
+    for (const Command command : {Command::Up, Command::Down, Command::Last, Command::First}) {
+        settings.expanded = -1;
+        EXPECT_EQ(run(command), (Flags{false, true, false})) << static_cast<int>(command);
+        EXPECT_EQ(run(command, {true, false, true}), (Flags{true, true, true}))
+            << static_cast<int>(command);
+        settings.expanded = 0;
+        EXPECT_EQ(run(command), (Flags{true, true, false})) << static_cast<int>(command);
+        // The expansion stays on whatever index it holds.
+        EXPECT_EQ(settings.expanded, 0);
+        EXPECT_FALSE(quit);
+    }
+}
+
+TEST_F(Dispatch, CommandsOnAnEmptyListOnlyAskForARedraw) {
+    test::write_file(log_path, "");
+    log.update(log_path);
+    ASSERT_TRUE(log.folders().empty());
+    for (const Command command : {Command::OpenFolder, Command::MarkRead, Command::RemoveFolder}) {
+        EXPECT_EQ(run(command), (Flags{false, true, false})) << static_cast<int>(command);
+        EXPECT_EQ(monitor.selected, 0u);
+    }
+    EXPECT_EQ(test::read_file(log_path), "");
+}
+
+// --- The selection ------------------------------------------------------------------------
+
+TEST_F(Dispatch, UpAndDownWrapAround) {
+    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    run(Command::Down);
+    EXPECT_EQ(monitor.selected, 1u);
+    run(Command::Up);
+    EXPECT_EQ(monitor.selected, 0u);
+    run(Command::Up);
+    EXPECT_EQ(monitor.selected, 4u);
+    run(Command::Down);
+    EXPECT_EQ(monitor.selected, 0u);
+    run(Command::Last);
+    EXPECT_EQ(monitor.selected, 4u);
+    run(Command::Last);
+    EXPECT_EQ(monitor.selected, 4u);
+    run(Command::First);
+    EXPECT_EQ(monitor.selected, 0u);
+    run(Command::First);
+    EXPECT_EQ(monitor.selected, 0u);
+}
+
+TEST_F(Dispatch, MovesOnAnEmptyList) {
+    test::write_file(log_path, "");
+    log.update(log_path);
+    for (const Command command : {Command::Up, Command::Down, Command::Last, Command::First}) {
+        monitor.selected = 0;
+        run(command);
+        EXPECT_EQ(monitor.selected, 0u) << static_cast<int>(command);
+    }
+}
+
+TEST_F(Dispatch, ExpandTakesTheSelectedRowAndToggles) {
+    monitor.selected = 3;
+    EXPECT_EQ(run(Command::Expand), (Flags{true, true, false}));
+    EXPECT_EQ(settings.expanded, 3);
+    // The expansion follows the selection: moving keeps it on.
+    run(Command::Down);
+    EXPECT_EQ(monitor.selected, 4u);
+    EXPECT_EQ(settings.expanded, 3);
+    run(Command::Expand);
+    EXPECT_EQ(settings.expanded, -1);
+    monitor.selected = 0;
+    run(Command::Expand);
+    EXPECT_EQ(settings.expanded, 0);
+    run(Command::Expand);
+    EXPECT_EQ(settings.expanded, -1);
+}
+
+TEST_F(Dispatch, ToggleBeepTwiceRestoresIt) {
+    settings.beep = false;
+    run(Command::ToggleBeep);
+    EXPECT_TRUE(settings.beep);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 15 in 5 folders (beep on)");
+    run(Command::ToggleBeep);
+    EXPECT_FALSE(settings.beep);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 15 in 5 folders");
+}
+
+// --- Mark as read -------------------------------------------------------------------------
+
+TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
+    const std::string before = test::read_file(log_path);
+    monitor.selected = 1;
+    run(Command::MarkRead);
+    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d", "e"}));
+    EXPECT_EQ(log.total(), 11u);
+    EXPECT_EQ(monitor.selected, 1u);  // now on c
+    EXPECT_EQ(test::read_file(log_path), before);
+
+    // The last row: the selection moves up to the new last row.
+    monitor.selected = 3;
+    run(Command::MarkRead);
+    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(monitor.selected, 2u);
+    EXPECT_EQ(log.total(), 10u);
+
+    // The next read of the log brings every folder back.
+    log.update(log_path);
+    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(log.total(), 15u);
+}
+
+TEST_F(Dispatch, MarkingTheLastFolderLeavesNoRowSelected) {
+    for (int i = 0; i < 5; ++i) {
+        run(Command::MarkRead);
+        EXPECT_EQ(monitor.selected, i < 4 ? 0u : no_row) << i;
+    }
+    EXPECT_TRUE(log.folders().empty());
+    EXPECT_EQ(log.total(), 0u);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 0 in 0 folders");
+
+    // That row, read as the signed expansion index, is -1: Expand ends with
+    // the expansion off.
+    EXPECT_EQ(run(Command::Expand), (Flags{true, true, false}));
+    EXPECT_EQ(settings.expanded, -1);
+    // Up counts down from it; Down and First start again at 0.
+    run(Command::Up);
+    EXPECT_EQ(monitor.selected, no_row - 1);
+    run(Command::Down);
+    EXPECT_EQ(monitor.selected, 0u);
+    monitor.selected = no_row;
+    run(Command::Down);
+    EXPECT_EQ(monitor.selected, 0u);
+    monitor.selected = no_row;
+    run(Command::First);
+    EXPECT_EQ(monitor.selected, 0u);
+    monitor.selected = no_row;
+    run(Command::Last);
+    EXPECT_EQ(monitor.selected, 0u);
+}
+
+// --- Remove folder and clear log, which write the log without drawing --------------------
+
+TEST_F(Dispatch, RemoveFolderTakesItsEntriesOutOfTheLog) {
+    test::write_file(log_path, "procmail: a line of its own\n" + mails_to("b", 1) +
+                                   mails_to("a", 3) + mails_to("b", 1) + "From partial@x");
+    log.update(log_path);
+    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b"}));
+    monitor.selected = 1;
+    EXPECT_EQ(run(Command::RemoveFolder), (Flags{true, true, false}));
+    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(monitor.selected, 0u);
+    EXPECT_EQ(test::read_file(log_path), mails_to("a", 3) + "From partial@x");
+    log.update(log_path);
+    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(log.total(), 3u);
+}
+
+TEST_F(Dispatch, ClearLogEmptiesTheFileNotTheList) {
+    monitor.selected = 2;
+    run(Command::ClearLog);
+    EXPECT_EQ(test::read_file(log_path), "");
+    EXPECT_EQ(log.folders().size(), 5u);  // until the loop reads the log again
+    EXPECT_EQ(monitor.selected, 2u);
+    log.update(log_path);
+    EXPECT_TRUE(log.folders().empty());
+}
+
+// --- The bar texts ------------------------------------------------------------------------
+
+TEST(StatusText, CountsAndPlural) {
+    test::TempDir dir;
+    const std::string path = dir / "procmail.log";
+    Settings settings;
+    MailLogScanner log;
+
+    test::write_file(path, mails_to("inbox", 2) + mails_to("lists", 1));
+    log.reload(path);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders");
+    settings.beep = true;
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders (beep on)");
+
+    settings.beep = false;
+    test::write_file(path, mails_to("inbox", 3));
+    log.reload(path);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 1 folder");
+
+    // Hidden /dev/null mails are not counted.
+    test::write_file(path, mails_to("inbox", 1) + mails_to("/dev/null", 11));
+    log.reload(path);
+    log.remove_folder("/dev/null");
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 1 in 1 folder");
+
+    // Large numbers in plain decimal.
+    std::string many;
+    for (int i = 0; i < 10; ++i) {
+        many += mails_to("f" + std::to_string(i), 1234);
+    }
+    test::write_file(path, many);
+    log.reload(path);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 12340 in 10 folders");
+
+    test::write_file(path, "");
+    log.reload(path);
+    EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 0 in 0 folders");
+}
+
+TEST(KeySummary, ListsTheLabelledKeysInTableOrder) {
+    EXPECT_EQ(key_summary(),
+              "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove "
+              "folder ");
+}
+
+// --- The command line that opens a folder ------------------------------------------------
+
+// What the shell makes of `line` when the client is a program that prints
+// its arguments one per line between brackets.
+std::vector<std::string> words_of(const std::string& line, const std::string& home) {
+    const test::RunResult result = test::run({"/bin/sh", "-c", line}, {{"HOME", home}});
+    EXPECT_EQ(result.status, 0) << line << result.err;
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < result.out.size()) {
+        const std::size_t end = result.out.find("]\n", at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "unexpected output: " << result.out;
+            break;
+        }
+        words.push_back(result.out.substr(at + 1, end - at - 1));
+        at = end + 2;
+    }
+    return words;
+}
+
+TEST(ShellQuoted, TheShellReadsBackTheSameBytes) {
+    EXPECT_EQ(shell_quoted("inbox"), "'inbox'");
+    EXPECT_EQ(shell_quoted(""), "''");
+    EXPECT_EQ(shell_quoted("it's"), "'it'\\''s'");
+    const std::string texts[] = {
+        "",
+        "plain",
+        "two words",
+        "'",
+        "''",
+        "a'b'c",
+        "$(touch pwned)",
+        "`touch pwned`",
+        "a;touch${IFS}pwned",
+        "\"$HOME\"\\n\\",
+        "*",
+        "~",
+        "tab\tand\nnewline",
+        "high \xe9\xff bytes",
+        "-f",
+    };
+    test::TempDir dir;
+    for (const std::string& text : texts) {
+        const test::RunResult result =
+            test::run({"/bin/sh", "-c", "printf '%s' " + shell_quoted(text)}, {}, dir.path());
+        EXPECT_EQ(result.out, text) << shell_quoted(text);
+        EXPECT_EQ(result.status, 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
+}
+
+TEST(OpenFolderCommand, SettingsAsWrittenAndTheNameQuoted) {
+    Settings settings;
+    EXPECT_EQ(open_folder_command(settings, "inbox"), "mutt -f $HOME/mail//'inbox'");
+    EXPECT_EQ(open_folder_command(settings, "/var/mail/me"), "mutt -f /'/var/mail/me'");
+
+    const std::string home = "/home/me";
+    settings.mail_program = "printf '[%s]\\n'";
+    EXPECT_EQ(words_of(open_folder_command(settings, "inbox"), home),
+              (std::vector<std::string>{"-f", "/home/me/mail//inbox"}));
+    EXPECT_EQ(words_of(open_folder_command(settings, "/var/mail/me"), home),
+              (std::vector<std::string>{"-f", "//var/mail/me"}));
+    EXPECT_EQ(words_of(open_folder_command(settings, "a;b $(c) 'd'"), home),
+              (std::vector<std::string>{"-f", "/home/me/mail//a;b $(c) 'd'"}));
+
+    // The settings split into words where the user put blanks, and so does
+    // an unquoted "$HOME" that holds one.
+    settings.mail_prefix = "-R -f";
+    settings.mail_dir = "$HOME/Maildirs";
+    EXPECT_EQ(words_of(open_folder_command(settings, "lists.dev"), home),
+              (std::vector<std::string>{"-R", "-f", "/home/me/Maildirs/lists.dev"}));
+    EXPECT_EQ(words_of(open_folder_command(settings, "lists.dev"), "/home/a b"),
+              (std::vector<std::string>{"-R", "-f", "/home/a", "b/Maildirs/lists.dev"}));
+}
+
+}  // namespace

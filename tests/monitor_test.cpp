@@ -1,0 +1,590 @@
+// The interactive monitor, run as the user runs it: the built lurko in a
+// pseudo-terminal on a real log file, read back through the terminal
+// emulator. Deliveries are appended to the log while it runs; keys are typed
+// as the terminal sends them.
+
+#include "monitor_test.hpp"
+
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+namespace monitor_test {
+namespace {
+
+// The folder rows of the sample log, in display order, without the marker.
+const std::vector<std::string> sample_rows = {
+    "      15 N friends",
+    "       6   /home/user/Mail/inbox",
+    "       4   lists.dev",
+    "       2   lists.users",
+    "       2   family",
+    "       2   /dev/null",
+    "       1   work/2",
+    "       1   work/1",
+    "       1   reports/msg.MB",
+    "       1   reports/msg.KB",
+    "       1   formail",
+    "       1   bills",
+    "       1   archive/invoices",
+    "       1   a-maildir-folder-with-a-rather-long-name-for-announcements/n",
+    "       1   /home/user/Maildir",
+    "       1   /home/user/Mail/bank",
+    "       1",  // a Folder line with nothing after the keyword
+};
+const std::string sample_status = "Lurko -- New mail: 42 in 17 folders";
+
+// Folder row `index` of the sample as shown with the marker on `selected`.
+std::string sample_row(std::size_t index, std::size_t selected) {
+    std::string row = sample_rows[index];
+    if (index == selected) {
+        row.replace(0, 2, "->");
+    }
+    return row;
+}
+
+void deliver(const std::string& log, const std::string& folder,
+             const std::string& subject = "hello") {
+    test::append_file(log, log_entry("new@example.org", subject, folder));
+}
+
+// Whether any folder row carries the new-mail "N".
+bool any_new_marker(const Terminal& term) {
+    for (int row = 1; row < term.rows() - 2; ++row) {
+        if (term.text(row, 9, 1) == "N") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- The first screen -------------------------------------------------------------
+
+TEST_F(MonitorTest, FirstScreenShowsBarsRowsMarkerAndVersion) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({"-b"});
+    ASSERT_TRUE(term->settle());
+    EXPECT_TRUE(term->alternate_screen());
+    EXPECT_EQ(term->row_text(0), sample_status + " (beep on)");
+    for (std::size_t i = 0; i < sample_rows.size(); ++i) {
+        EXPECT_EQ(term->row_text(static_cast<int>(i) + 1), sample_row(i, 0)) << i;
+    }
+    for (int row = 18; row < 22; ++row) {
+        EXPECT_EQ(term->row_text(row), "") << row;
+    }
+    EXPECT_EQ(term->row_text(22), keys_at_80);
+    EXPECT_EQ(term->row_text(23), version);
+
+    // The bars white on blue and bold across the whole row; the selected row
+    // yellow on red; the other rows bold on black.
+    for (const int column : {0, 40, 79}) {
+        EXPECT_EQ(term->cell(0, column).background, blue) << column;
+        EXPECT_TRUE(term->cell(0, column).bold) << column;
+        EXPECT_EQ(term->cell(22, column).background, blue) << column;
+        EXPECT_EQ(term->cell(1, column).background, red) << column;
+        EXPECT_EQ(term->cell(1, column).foreground, yellow) << column;
+    }
+    EXPECT_TRUE(term->cell(1, 11).bold);
+    EXPECT_EQ(term->cell(2, 11).background, black);
+    EXPECT_TRUE(term->cell(2, 11).bold);
+    EXPECT_FALSE(term->cell(23, 0).bold);
+    EXPECT_EQ(term->cursor(), (test::Position{1, 79}));
+    EXPECT_EQ(term->bells(), 0);  // starting is not new mail, even with a bell on
+
+    quit(*term);
+    EXPECT_FALSE(term->alternate_screen());
+    EXPECT_TRUE(term->cursor_visible());
+    EXPECT_EQ(term->modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
+TEST_F(MonitorTest, TheLastOfReportAndLoopOptionsDecides) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({"-o", "-l"});
+    EXPECT_TRUE(shows_status(*term, sample_status));
+    quit(*term);
+
+    const test::RunResult report = test::run_lurko({"-l", "-o", log});
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_EQ(report.out.substr(0, 19), "   15 friends\n    6");
+}
+
+// --- Live update ------------------------------------------------------------------
+
+TEST_F(MonitorTest, DeliveriesShowUpWhileItRuns) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    ASSERT_TRUE(shows_status(*term, sample_status));
+
+    deliver(log, "lists.dev/new/1796763999.1_1.mailhost");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 17 folders"));
+    // The "N" moves to the folder of the newest mail; the list is re-sorted.
+    ASSERT_TRUE(shows_row(*term, 3, "       5 N lists.dev"));
+    EXPECT_EQ(term->row_text(1), "->    15   friends");
+
+    // Two deliveries written one right after the other, and a new folder.
+    deliver(log, "newsletter", "first");
+    deliver(log, "newsletter", "second");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 45 in 18 folders"));
+    ASSERT_TRUE(shows_row(*term, 4, "       2 N newsletter"));
+    EXPECT_EQ(term->row_text(5), "       2   lists.users");
+    EXPECT_EQ(term->bells(), 0);  // no -b
+    quit(*term);
+}
+
+TEST_F(MonitorTest, TwoDeliveriesInTheSameSecondBothShow) {
+    test::write_file(log, log_entry("a@example.org", "start", "inbox"));
+    std::unique_ptr<Terminal> term = start_drawn({});
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 1 in 1 folder"));
+
+    // Each round lets the monitor read the first delivery before the second
+    // is written. The rounds go on until a pair fell into one second of the
+    // log's change time, the case a watch by whole seconds would miss.
+    int mails = 1;
+    bool same_second = false;
+    for (int round = 0; round < 10 && !same_second; ++round) {
+        deliver(log, "inbox");
+        struct stat first {};
+        ASSERT_EQ(::stat(log.c_str(), &first), 0);
+        ++mails;
+        ASSERT_TRUE(
+            shows_status(*term, "Lurko -- New mail: " + std::to_string(mails) + " in 1 folder"));
+        deliver(log, "inbox");
+        struct stat second {};
+        ASSERT_EQ(::stat(log.c_str(), &second), 0);
+        ++mails;
+        ASSERT_TRUE(
+            shows_status(*term, "Lurko -- New mail: " + std::to_string(mails) + " in 1 folder"));
+        same_second = first.st_ctim.tv_sec == second.st_ctim.tv_sec;
+    }
+    EXPECT_TRUE(same_second) << "no two deliveries fell into one second";
+    quit(*term);
+}
+
+// --- The bell -----------------------------------------------------------------------
+
+TEST_F(MonitorTest, BellRingsForNewMailOnly) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({"-b"});
+    ASSERT_TRUE(shows_status(*term, sample_status + " (beep on)"));
+    ASSERT_TRUE(term->settle());
+    EXPECT_EQ(term->bells(), 0);
+
+    deliver(log, "lists.dev");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 17 folders (beep on)"));
+    EXPECT_EQ(term->bells(), 1);
+
+    // A change that brings no mail: friends, marked as read, comes back with
+    // the reload, and no bell rings.
+    term->type("m");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 28 in 16 folders (beep on)"));
+    ASSERT_EQ(::chmod(log.c_str(), 0640), 0);
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 17 folders (beep on)"));
+    EXPECT_EQ(term->bells(), 1);
+
+    // The program's own rewrite of the log: friends marked as read again, the
+    // inbox removed; the reload of the rewritten log brings friends back,
+    // without a bell.
+    term->type("m");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 28 in 16 folders (beep on)"));
+    ASSERT_TRUE(shows_row(*term, 1, "->     6   /home/user/Mail/inbox"));
+    term->type("d");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 37 in 16 folders (beep on)"));
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(term->bells(), 1);
+
+    // Fewer mails than before the removal, but more than the last read.
+    deliver(log, "friends");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 38 in 16 folders (beep on)"));
+    EXPECT_EQ(term->bells(), 2);
+
+    // Emptying the log is no mail either; the first mail after it is.
+    term->type("r");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 0 in 0 folders (beep on)"));
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(term->bells(), 2);
+    deliver(log, "friends");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 1 in 1 folder (beep on)"));
+    EXPECT_EQ(term->bells(), 3);
+    quit(*term);
+}
+
+TEST_F(MonitorTest, BellRulesForDevNull) {
+    struct Case {
+        std::vector<std::string> options;
+        bool rings;       // for a mail to /dev/null
+        bool listed;      // /dev/null shows in the list
+        const char* bar;  // the top bar before the delivery, with " (beep on)" or not
+    };
+    const Case cases[] = {
+        {{"-b"}, true, true, "Lurko -- New mail: 42 in 17 folders (beep on)"},
+        {{"-b", "-s"}, false, true, "Lurko -- New mail: 42 in 17 folders (beep on)"},
+        {{"-b", "-H"}, true, false, "Lurko -- New mail: 40 in 16 folders (beep on)"},
+        {{"-b", "-s", "-H"}, false, false, "Lurko -- New mail: 40 in 16 folders (beep on)"},
+        {{"-s"}, false, true, "Lurko -- New mail: 42 in 17 folders"},
+    };
+    for (const Case& c : cases) {
+        const std::string options = ::testing::PrintToString(c.options);
+        use_sample_log();
+        std::unique_ptr<Terminal> term = start_drawn(c.options);
+        ASSERT_TRUE(shows_status(*term, c.bar)) << options;
+        ASSERT_TRUE(term->settle());
+        ASSERT_EQ(term->bells(), 0) << options;
+
+        deliver(log, "/dev/null", "spam");
+        if (c.listed) {
+            // Three mails now: /dev/null moves above the other folders of
+            // two and carries the "N".
+            ASSERT_TRUE(shows_row(*term, 4, "       3 N /dev/null")) << options;
+        } else {
+            // Not listed, but still the folder of the newest mail: no row
+            // carries the "N" any more.
+            ASSERT_TRUE(wait_drawn(*term, [&] { return !any_new_marker(*term); }))
+                << options << term->screen();
+            EXPECT_EQ(term->row_text(0), c.bar) << options;
+        }
+        EXPECT_EQ(term->bells(), c.rings ? 1 : 0) << options;
+
+        // A mail to a real folder rings whenever the bell is on.
+        deliver(log, "friends");
+        ASSERT_TRUE(shows_row(*term, 1, "->    16 N friends")) << options;
+        EXPECT_EQ(term->bells(), (c.rings ? 1 : 0) + (c.options[0] == "-b" ? 1 : 0)) << options;
+        quit(*term);
+    }
+}
+
+// --- Moving the selection ---------------------------------------------------------
+
+TEST_F(MonitorTest, SelectionKeysMoveAndWrap) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    ASSERT_TRUE(marker_at(*term, 1));
+    const int last = static_cast<int>(sample_rows.size());  // row of the last folder
+
+    const auto check = [&](const std::string& what, int row) {
+        ASSERT_TRUE(marker_at(*term, row)) << what;
+        // The whole selected row is highlighted, the one row only.
+        EXPECT_EQ(term->cell(row, 79).background, red) << what;
+        EXPECT_EQ(term->cell(row == 1 ? 2 : 1, 79).background, black) << what;
+        EXPECT_EQ(term->cursor(), (test::Position{row, 79})) << what;
+        EXPECT_EQ(term->row_text(row),
+                  sample_row(static_cast<std::size_t>(row - 1), static_cast<std::size_t>(row - 1)))
+            << what;
+    };
+
+    term->type("j");
+    check("j", 2);
+    term->press(Key::Down);
+    check("Down", 3);
+    term->type("k");
+    check("k", 2);
+    term->press(Key::Up);
+    check("Up", 1);
+    term->type("k");
+    check("k on the first row wraps", last);
+    term->type("j");
+    check("j on the last row wraps", 1);
+    term->press(Key::Up);
+    check("Up on the first row wraps", last);
+    term->press(Key::Down);
+    check("Down on the last row wraps", 1);
+    term->type("*");
+    check("*", last);
+    term->type("=");
+    check("=", 1);
+    term->press(Key::End);
+    check("End", last);
+    term->press(Key::Home);
+    check("Home", 1);
+    term->press(Key::Right);
+    check("Right", last);
+    term->press(Key::Left);
+    check("Left", 1);
+    // Keys without a binding change nothing.
+    term->type("Jx\n");
+    term->type("j");
+    check("unbound keys, then j", 2);
+    quit(*term);
+}
+
+TEST_F(MonitorTest, ExpansionFollowsTheSelection) {
+    test::write_file(log, log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "inbox") +
+                              log_entry("c@x", "three", "inbox") +
+                              log_entry("d@x", "four", "lists") +
+                              log_entry("e@x", "five", "lists") + log_entry("f@x", "six", "work"));
+    std::unique_ptr<Terminal> term = start_drawn({}, 12, 60);
+    ASSERT_TRUE(shows_row(*term, 1, "->     3   inbox"));
+
+    term->type("h");
+    const std::vector<std::string> inbox_open = {
+        "Lurko -- New mail: 6 in 3 folders",
+        "->     3   inbox",
+        "           a@x: one",
+        "           b@x: two",
+        "           c@x: three",
+        "       2   lists",
+        "       1 N work",
+        "",
+        "",
+        "",
+        "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark",
+    };
+    ASSERT_TRUE(shows_rows(*term, inbox_open));
+    EXPECT_EQ(term->text(11, 0, 19), version);
+    EXPECT_FALSE(term->cell(2, 11).bold);
+    EXPECT_EQ(term->cell(2, 11).background, black);
+
+    // The mails listed are always those of the selected folder; the old ones
+    // leave no trace.
+    term->type("j");
+    std::vector<std::string> lists_open = {
+        "Lurko -- New mail: 6 in 3 folders",
+        "       3   inbox",
+        "->     2   lists",
+        "           d@x: four",
+        "           e@x: five",
+        "       1 N work",
+        "",
+        "",
+        "",
+        "",
+        inbox_open[10],
+    };
+    ASSERT_TRUE(shows_rows(*term, lists_open));
+    term->press(Key::End);
+    ASSERT_TRUE(shows_row(*term, 4, "           f@x: six"));
+    EXPECT_EQ(term->row_text(3), "->     1 N work");
+    EXPECT_EQ(term->row_text(5), "");
+
+    // A delivery while expanded: work, with two mails now, moves up a row;
+    // the selection stays on its row, so the mails shown are those of lists.
+    deliver(log, "work", "seven");
+    ASSERT_TRUE(shows_rows(*term, {
+                                      "Lurko -- New mail: 7 in 3 folders",
+                                      "       3   inbox",
+                                      "       2 N work",
+                                      "->     2   lists",
+                                      "           d@x: four",
+                                      "           e@x: five",
+                                      "",
+                                  }));
+
+    term->type("h");
+    ASSERT_TRUE(shows_row(*term, 4, ""));
+    EXPECT_EQ(term->row_text(3), "->     2   lists");
+    quit(*term);
+}
+
+TEST_F(MonitorTest, SelectionStaysOnItsRowAndBelowTheCount) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    term->type("j");
+    ASSERT_TRUE(marker_at(*term, 2));
+    // A reload that re-sorts the list: the selection is a row, not a folder.
+    for (int i = 0; i < 7; ++i) {
+        deliver(log, "work/1");
+    }
+    ASSERT_TRUE(shows_row(*term, 2, "->     8 N work/1"));
+
+    term->press(Key::End);
+    ASSERT_TRUE(marker_at(*term, 17));
+    // The log replaced by one of two folders: the selection moves to the
+    // last row there is.
+    replace_log(log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "inbox") +
+                log_entry("c@x", "three", "lists"));
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 3 in 2 folders"));
+    ASSERT_TRUE(shows_row(*term, 2, "->     1 N lists"));
+    EXPECT_EQ(term->row_text(3), "");
+    EXPECT_EQ(term->row_text(17), "");
+    quit(*term);
+}
+
+// --- Mark as read, remove, clear, bell toggle -------------------------------------
+
+TEST_F(MonitorTest, MarkReadLastsUntilTheNextDelivery) {
+    use_sample_log();
+    const std::string original = test::read_file(log);
+    std::unique_ptr<Terminal> term = start_drawn({});
+    term->type("m");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 27 in 16 folders"));
+    ASSERT_TRUE(shows_row(*term, 1, "->     6   /home/user/Mail/inbox"));
+    EXPECT_FALSE(term->contains("friends"));
+    EXPECT_FALSE(any_new_marker(*term));  // its folder is no longer listed
+    EXPECT_EQ(term->row_text(17), "");
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(test::read_file(log), original);  // the log is not touched
+    EXPECT_FALSE(term->contains("friends"));
+
+    deliver(log, "lists.dev");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 17 folders"));
+    EXPECT_EQ(term->row_text(1), "->    15   friends");
+    EXPECT_EQ(term->row_text(3), "       5 N lists.dev");
+    quit(*term);
+}
+
+TEST_F(MonitorTest, MarkingTheLastFolderReadEmptiesTheList) {
+    test::write_file(log, log_entry("a@x", "one", "inbox"));
+    std::unique_ptr<Terminal> term = start_drawn({});
+    ASSERT_TRUE(shows_row(*term, 1, "->     1 N inbox"));
+    term->type("m");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 0 in 0 folders"));
+    EXPECT_EQ(term->row_text(1), "");
+    EXPECT_EQ(term->cursor(), (test::Position{0, 79}));
+    // Commands on the empty list do nothing; the next delivery brings the
+    // folder back with the selection on it.
+    // The selection now names no row; h there leaves the expansion off
+    // (the row index read as a signed number is -1), and j takes it to 0.
+    term->type("mdhj");
+    term->press(Key::Enter);
+    ASSERT_TRUE(term->settle());
+    EXPECT_EQ(term->row_text(1), "");
+    EXPECT_EQ(test::read_file(log), log_entry("a@x", "one", "inbox"));
+    deliver(log, "inbox");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 2 in 1 folder"));
+    ASSERT_TRUE(shows_row(*term, 1, "->     2 N inbox"));
+    EXPECT_EQ(term->row_text(2), "");  // not expanded
+    quit(*term);
+}
+
+TEST_F(MonitorTest, RemoveFolderTakesOnlyItsEntriesOutOfTheLog) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    for (int i = 0; i < 4; ++i) {
+        term->type("j");
+    }
+    ASSERT_TRUE(shows_row(*term, 5, "->     2   family"));
+    term->type("d");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 40 in 16 folders"));
+    ASSERT_TRUE(shows_row(*term, 5, "->     2   /dev/null"));
+    term->type("d");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 38 in 15 folders"));
+    ASSERT_TRUE(shows_row(*term, 5, "->     1   work/2"));
+    EXPECT_FALSE(term->contains("family"));
+    EXPECT_FALSE(term->contains("/dev/null"));
+    EXPECT_EQ(term->row_text(1), "      15 N friends");
+
+    // An entry runs from the line after the previous Folder line up to its
+    // own Folder line, so the "spam dropped" lines go with the /dev/null
+    // mails. Every other byte stays as it was, in order.
+    std::string expected = test::read_file(sample_path());
+    const auto cut = [&](const std::string& first_line, const std::string& folder_line) {
+        const std::size_t begin = expected.find(first_line);
+        ASSERT_NE(begin, std::string::npos) << first_line;
+        const std::size_t folder = expected.find(folder_line, begin);
+        ASSERT_NE(folder, std::string::npos) << folder_line;
+        expected.erase(begin, expected.find('\n', folder) + 1 - begin);
+    };
+    cut("From mum@family.example.org", "  Folder: family and friends");
+    cut("From dad@family.example.org", "  Folder: family and friends");
+    cut("spam dropped\nFrom spammer@", "  Folder: /dev/null");
+    cut("spam dropped\nFrom spammer2@", "  Folder: /dev/null");
+    ASSERT_TRUE(term->settle());
+    EXPECT_EQ(test::read_file(log), expected);
+
+    // The reload of the rewritten log agrees with the list on the screen.
+    deliver(log, "work/2");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 39 in 15 folders"));
+    EXPECT_EQ(term->row_text(4), "       2 N work/2");
+    quit(*term);
+}
+
+TEST_F(MonitorTest, ClearLogEmptiesTheLogAndTheList) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    term->type("jj");
+    ASSERT_TRUE(marker_at(*term, 3));
+    term->type("r");
+    std::vector<std::string> empty_screen(24, "");
+    empty_screen[0] = "Lurko -- New mail: 0 in 0 folders";
+    empty_screen[22] = keys_at_80;
+    empty_screen[23] = version;
+    ASSERT_TRUE(shows_rows(*term, empty_screen));
+    EXPECT_EQ(test::read_file(log), "");
+    EXPECT_EQ(term->cursor(), (test::Position{0, 79}));
+
+    // The bell toggled on shows in the bar at once; the next delivery rings
+    // it and lands on the first row, selected.
+    term->type("b");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 0 in 0 folders (beep on)"));
+    EXPECT_EQ(term->bells(), 0);
+    deliver(log, "inbox");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 1 in 1 folder (beep on)"));
+    EXPECT_EQ(term->bells(), 1);
+    EXPECT_EQ(term->row_text(1), "->     1 N inbox");
+
+    term->type("b");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 1 in 1 folder"));
+    deliver(log, "inbox");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 2 in 1 folder"));
+    EXPECT_EQ(term->bells(), 1);
+    quit(*term);
+}
+
+// --- The terminal ---------------------------------------------------------------------
+
+TEST_F(MonitorTest, ResizingMovesTheBottomBar) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    term->type("j");
+    ASSERT_TRUE(marker_at(*term, 2));
+
+    term->resize(30, 100);
+    ASSERT_TRUE(shows_row(*term, 28, keys_whole));
+    ASSERT_TRUE(shows_row(*term, 29, version));
+    EXPECT_EQ(term->row_text(22), "");
+    EXPECT_EQ(term->row_text(23), "");
+    EXPECT_EQ(term->cell(0, 99).background, blue);
+    EXPECT_EQ(term->cell(28, 99).background, blue);
+    EXPECT_EQ(term->cell(2, 99).background, red);
+    EXPECT_EQ(term->row_text(2), sample_row(1, 1));
+    EXPECT_EQ(term->cursor(), (test::Position{2, 99}));
+
+    // Smaller than the list: the rows that do not fit are not drawn, the
+    // bars and the version line keep their places at the bottom.
+    term->resize(10, 50);
+    ASSERT_TRUE(shows_row(*term, 8, "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle b"));
+    // The rest of the bar's text goes on on the last row, where the version
+    // line covers its start.
+    ASSERT_TRUE(term->wait_for_text_at(9, 0, version + "d:Remove folder"));
+    EXPECT_EQ(term->row_text(0), sample_status);
+    EXPECT_EQ(term->row_text(7), sample_row(6, 1));
+    EXPECT_EQ(term->row_text(2), "->     6   /home/user/Mail/inbox");
+    quit(*term);
+}
+
+TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
+    use_sample_log();
+    // The modes a terminal has before any program changed them.
+    Terminal fresh({"/bin/sleep", "60"});
+    const termios before = fresh.modes();
+
+    for (const bool from_keyboard : {true, false}) {
+        std::unique_ptr<Terminal> term = start_drawn({});
+        ASSERT_TRUE(shows_status(*term, sample_status));
+        EXPECT_EQ(term->modes().c_lflag & (ICANON | ECHO), 0u);  // curses has the terminal
+        if (from_keyboard) {
+            term->type("\x03");
+        } else {
+            term->send_signal(SIGINT);
+        }
+        ASSERT_TRUE(term->wait_exit()) << term->screen();
+        EXPECT_EQ(term->exit_status(), 0);
+        EXPECT_EQ(term->error_output(), "Caught signal (SIGINT - Interrupt)\n");
+        const termios after = term->modes();
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_EQ(after.c_cflag, before.c_cflag);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+        EXPECT_FALSE(term->alternate_screen());
+        EXPECT_TRUE(term->cursor_visible());
+        EXPECT_EQ(term->key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
+    }
+}
+
+}  // namespace
+}  // namespace monitor_test

@@ -1,0 +1,192 @@
+#pragma once
+
+// Helpers for the tests of the interactive monitor: the built lurko run in a
+// pseudo-terminal (tests/terminal_harness.hpp) on a log in a temporary home
+// directory, and small checks on what the screen shows.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "terminal_harness.hpp"
+#include "test_support.hpp"
+
+namespace monitor_test {
+
+using test::Key;
+using test::Milliseconds;
+using test::Terminal;
+
+// Palette indices of the curses colours.
+inline constexpr int black = 0;
+inline constexpr int red = 1;
+inline constexpr int yellow = 3;
+inline constexpr int blue = 4;
+
+inline const std::string version = "v0.5.5 (2004-12-17)";
+// The bottom bar as it fits on a row of 80 columns.
+inline const std::string keys_at_80 =
+    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove fo";
+inline const std::string keys_whole =
+    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder";
+
+// How long a change of the log may take to show. The loop looks at the log
+// at least every 0.4 seconds; the rest is room for a loaded machine and the
+// sanitizers.
+inline constexpr Milliseconds change_wait{8000};
+// How long a check that nothing happens watches the screen: a few passes of
+// the loop.
+inline constexpr Milliseconds quiet_time{1500};
+
+// One delivery as Procmail logs it: the From_ line, the Subject line and the
+// folder padded with tabs, followed by the size.
+inline std::string log_entry(const std::string& from, const std::string& subject,
+                             const std::string& folder) {
+    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
+           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
+}
+
+// Waits until `condition` holds on a screen that has come to rest: a redraw
+// may reach the terminal in pieces, so the condition must still hold once
+// the program has written nothing for a moment.
+inline bool wait_drawn(Terminal& term, const std::function<bool()>& condition,
+                       Milliseconds timeout = change_wait) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !term.wait_until(condition, left)) {
+            return false;
+        }
+        term.settle(Milliseconds(200), left);
+        if (condition()) {
+            return true;
+        }
+    }
+}
+
+// Row `row` of the screen reads exactly `text` (trailing blanks aside) within
+// `timeout`, and the screen is at rest.
+inline ::testing::AssertionResult shows_row(Terminal& term, int row, const std::string& text,
+                                            Milliseconds timeout = change_wait) {
+    if (wait_drawn(
+            term, [&] { return term.row_text(row) == text; }, timeout)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "row " << row << " is not \"" << text << "\"" << term.screen();
+}
+
+// The top bar reads `text` within the time a change of the log may take.
+inline ::testing::AssertionResult shows_status(Terminal& term, const std::string& text) {
+    return shows_row(term, 0, text);
+}
+
+// The row that carries the selection marker, or -1.
+inline int marker_row(const Terminal& term) {
+    for (int row = 1; row < term.rows(); ++row) {
+        if (term.text(row, 0, 2) == "->") {
+            return row;
+        }
+    }
+    return -1;
+}
+
+// The marker reaches `row`, with the cursor resting at that row's end, as
+// the monitor leaves it after drawing.
+inline ::testing::AssertionResult marker_at(Terminal& term, int row) {
+    const auto there = [&] {
+        return marker_row(term) == row && term.cursor() == test::Position{row, term.cols() - 1};
+    };
+    if (wait_drawn(term, there)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "the marker is on row " << marker_row(term) << ", not " << row << term.screen();
+}
+
+// Every row of the screen as text.
+inline std::vector<std::string> all_rows(const Terminal& term) {
+    std::vector<std::string> rows;
+    for (int row = 0; row < term.rows(); ++row) {
+        rows.push_back(term.row_text(row));
+    }
+    return rows;
+}
+
+// The screen from its top row on reads `rows` within the wait.
+inline ::testing::AssertionResult shows_rows(Terminal& term, const std::vector<std::string>& rows) {
+    const auto top_rows = [&] {
+        std::vector<std::string> shown = all_rows(term);
+        shown.resize(rows.size());
+        return shown;
+    };
+    if (wait_drawn(term, [&] { return top_rows() == rows; })) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the screen is not as expected" << term.screen();
+}
+
+// A home directory with a log in it, and lurko started on that log in a
+// terminal, with HOME and the working directory set to that directory and
+// the C locale.
+class MonitorTest : public ::testing::Test {
+protected:
+    struct Start {
+        std::vector<std::string> options;  // before the log's path
+        int rows = 24;
+        int cols = 80;
+        std::string term = "xterm-256color";
+    };
+
+    std::unique_ptr<Terminal> start(const Start& how) {
+        std::vector<std::string> argv{test::lurko_binary()};
+        argv.insert(argv.end(), how.options.begin(), how.options.end());
+        argv.push_back(log);
+        test::TerminalOptions options;
+        options.rows = how.rows;
+        options.cols = how.cols;
+        options.term = how.term;
+        options.env = {{"LC_ALL", "C"}, {"HOME", home.path()}};
+        options.cwd = home.path();
+        return std::make_unique<Terminal>(argv, options);
+    }
+
+    // Starts lurko with `options` and waits until its first screen is drawn.
+    std::unique_ptr<Terminal> start_drawn(const std::vector<std::string>& options, int rows = 24,
+                                          int cols = 80) {
+        std::unique_ptr<Terminal> term = start({options, rows, cols});
+        EXPECT_TRUE(term->wait_for_text_at(rows - 1, 0, version)) << term->screen();
+        return term;
+    }
+
+    // Puts `text` in place of the log at once, as a new file renamed over it,
+    // so that the monitor never reads a half-written log.
+    void replace_log(const std::string& text) {
+        test::write_file(log + ".new", text);
+        std::filesystem::rename(log + ".new", log);
+    }
+
+    // Uses the sample log of the examples directory.
+    void use_sample_log() { test::write_file(log, test::read_file(sample_path())); }
+
+    static std::string sample_path() { return test::source_file("examples/sample-procmail.log"); }
+
+    // Quits with q and checks the clean end.
+    static void quit(Terminal& term) {
+        term.type("q");
+        ASSERT_TRUE(term.wait_exit()) << term.screen();
+        EXPECT_EQ(term.exit_status(), 0);
+        EXPECT_EQ(term.error_output(), "");
+    }
+
+    test::TempDir home;
+    std::string log = home / "procmail.log";
+};
+
+}  // namespace monitor_test

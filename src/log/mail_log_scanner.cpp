@@ -171,9 +171,10 @@ void MailLogScanner::read_whole(int fd) {
 
 // Reads what was appended since the last read and returns true, or returns
 // false when the log cannot be continued and must be read whole: it is
-// another file, it got shorter, the bytes before the point reached differ, or
-// a partial Folder line that already counted a mail has grown, or a partial
-// From or Subject line that set its field has grown too long to be read.
+// another file, it got shorter, it kept its size but was written to, the
+// bytes before the point reached differ, or a partial Folder line that
+// already counted a mail has grown, or a partial From or Subject line that
+// set its field has grown too long to be read.
 bool MailLogScanner::read_appended(int fd, const struct stat& status) {
     const auto size = static_cast<std::uint64_t>(status.st_size);
     if (!position_.valid || status.st_dev != position_.device || status.st_ino != position_.inode ||
@@ -181,7 +182,11 @@ bool MailLogScanner::read_appended(int fd, const struct stat& status) {
         return false;
     }
     if (size == position_.end) {
-        return true;  // nothing new: a change of owner or mode, or a touch
+        // Nothing new after a change of owner or mode; but bytes rewritten in
+        // place (an edit, a truncation and a rewrite of the same length) move
+        // the modification time.
+        return status.st_mtim.tv_sec == position_.modified.tv_sec &&
+               status.st_mtim.tv_nsec == position_.modified.tv_nsec;
     }
     if (position_.partial_recorded) {
         return false;
@@ -241,6 +246,14 @@ void MailLogScanner::remember_position(int fd, const struct stat& status, std::u
         static_cast<ssize_t>(position_.tail.size())) {
         position_.valid = false;  // the next change reads the log whole
     }
+    // Taken after the scan, and kept only when the file holds exactly what
+    // was read; otherwise unknown, and a later change that leaves the size
+    // at `end` reads the log whole.
+    struct stat after {};
+    position_.modified =
+        ::fstat(fd, &after) == 0 && static_cast<std::uint64_t>(after.st_size) == position_.end
+            ? after.st_mtim
+            : timespec{};
 }
 
 void MailLogScanner::show_everything_read() {

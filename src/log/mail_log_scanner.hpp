@@ -106,6 +106,7 @@ private:
         bool partial_recorded = false;  // that partial line was a Folder line
         bool partial_pending = false;   // it was a From or Subject line, and set its field
         std::string tail;               // the bytes just before `complete`
+        timespec modified{};            // modification time at `end` bytes; zero when unknown
     };
 
     void record_mail(std::string_view folder_name);

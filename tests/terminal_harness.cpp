@@ -80,6 +80,29 @@ VTermKey vterm_key(Key key) {
     return VTERM_KEY_NONE;
 }
 
+std::string property_text(VTermProp property, const VTermValue& value) {
+    switch (property) {
+        case VTERM_PROP_CURSORVISIBLE:
+            return "cursorvisible=" + std::to_string(value.boolean);
+        case VTERM_PROP_CURSORBLINK:
+            return "cursorblink=" + std::to_string(value.boolean);
+        case VTERM_PROP_ALTSCREEN:
+            return "altscreen=" + std::to_string(value.boolean);
+        case VTERM_PROP_TITLE:
+            return std::string("title=") + (value.string != nullptr ? value.string : "");
+        case VTERM_PROP_ICONNAME:
+            return std::string("iconname=") + (value.string != nullptr ? value.string : "");
+        case VTERM_PROP_REVERSE:
+            return "reverse=" + std::to_string(value.boolean);
+        case VTERM_PROP_CURSORSHAPE:
+            return "cursorshape=" + std::to_string(value.number);
+        case VTERM_PROP_MOUSE:
+            return "mouse=" + std::to_string(value.number);
+        default:
+            return "property" + std::to_string(static_cast<int>(property)) + "=?";
+    }
+}
+
 }  // namespace
 
 struct TerminalCallbacks {
@@ -99,6 +122,7 @@ struct TerminalCallbacks {
     }
     static int property(VTermProp property, VTermValue* value, void* user) {
         auto* terminal = static_cast<Terminal*>(user);
+        terminal->property_changes_.push_back(property_text(property, *value));
         if (property == VTERM_PROP_CURSORVISIBLE) {
             terminal->cursor_visible_ = value->boolean != 0;
         } else if (property == VTERM_PROP_ALTSCREEN) {
@@ -124,7 +148,10 @@ const VTermScreenCallbacks screen_callbacks = {
 }  // namespace
 
 Terminal::Terminal(const std::vector<std::string>& argv, const TerminalOptions& options)
-    : rows_(options.rows), cols_(options.cols), last_output_(Clock::now()) {
+    : rows_(options.rows),
+      cols_(options.cols),
+      keep_output_(options.keep_output),
+      last_output_(Clock::now()) {
     int error_pipe[2];
     if (::pipe2(error_pipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
@@ -172,6 +199,7 @@ Terminal::Terminal(const std::vector<std::string>& argv, const TerminalOptions& 
     vterm_screen_set_callbacks(screen_, &screen_callbacks, this);
     vterm_screen_enable_altscreen(screen_, 1);
     vterm_screen_reset(screen_, 1);
+    property_changes_.clear();  // the emulator's own defaults, not the program's
 }
 
 Terminal::~Terminal() {
@@ -244,6 +272,9 @@ bool Terminal::read_output(Clock::time_point deadline, bool early) {
             if (got > 0) {
                 vterm_input_write(vterm_, buffer, static_cast<std::size_t>(got));
                 output_size_ += static_cast<std::size_t>(got);
+                if (keep_output_) {
+                    output_.append(buffer, static_cast<std::size_t>(got));
+                }
                 last_output_ = Clock::now();
                 got_any = true;
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {

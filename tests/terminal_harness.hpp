@@ -90,6 +90,8 @@ struct TerminalOptions {
     // LINES and COLUMNS, which would override the terminal size.
     EnvChanges env;
     std::string cwd;  // working directory of the child; empty: the test's
+    // Keep every byte the child writes to the terminal (see output()).
+    bool keep_output = false;
 };
 
 class Terminal {
@@ -140,6 +142,12 @@ public:
     int bells() const { return bells_; }
     // Bytes the child has written to the terminal so far.
     std::size_t output_size() const { return output_size_; }
+    // Those bytes themselves, as the terminal received them; empty unless
+    // the options asked to keep them.
+    const std::string& output() const { return output_; }
+    // The terminal properties the program set, in order, as "name=value"
+    // ("title=...", "mouse=1", "reverse=1"...).
+    const std::vector<std::string>& property_changes() const { return property_changes_; }
 
     // --- Input. ---
 
@@ -194,6 +202,9 @@ private:
     bool cursor_visible_ = true;
     bool alternate_screen_ = false;
     std::size_t output_size_ = 0;
+    bool keep_output_ = false;
+    std::string output_;
+    std::vector<std::string> property_changes_;
     std::chrono::steady_clock::time_point last_output_;
     std::string error_output_;
     std::string* capture_ = nullptr;  // where key_sequence collects what a key sends

@@ -1,0 +1,205 @@
+// Fuzzes the reading of the Procmail log: the line scanner fed in short reads,
+// the folder list that MailLogScanner builds from a log file, read whole or
+// as it grows in pieces, and remove_folder.
+// Every result is held against the invariants of the list and against a plain
+// reading of the log straight from the rules (fuzz_support.cpp).
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.hpp"
+#include "log/line_scanner.hpp"
+#include "log/mail_log_scanner.hpp"
+
+namespace {
+
+using fuzz::check;
+
+// The log's keywords, plus one that is a prefix of another so that a line can
+// match two keywords.
+constexpr std::array<std::string_view, 4> scanner_keywords = {MailLogScanner::from_keyword,
+                                                              MailLogScanner::subject_keyword,
+                                                              MailLogScanner::folder_keyword, "F"};
+
+void record_call(std::string& calls, std::string_view line, int index) {
+    calls += std::to_string(index);
+    calls += ' ';
+    calls += std::to_string(line.size());
+    calls += ':';
+    calls.append(line);
+    calls += '\n';
+}
+
+// Writes down every on_match call it gets.
+class RecordingScanner : public LineScanner {
+public:
+    RecordingScanner() {
+        for (const std::string_view keyword : scanner_keywords) {
+            keywords.emplace_back(keyword);
+        }
+    }
+
+    std::string calls;
+
+protected:
+    void on_match(std::string_view line, int index) override { record_call(calls, line, index); }
+};
+
+std::string expected_calls(std::string_view data) {
+    std::string calls;
+    for (const std::string_view line : fuzz::scanned_lines(data)) {
+        for (std::size_t index = 0; index < scanner_keywords.size(); ++index) {
+            if (!line.empty() && line.starts_with(scanner_keywords[index])) {
+                record_call(calls, line, static_cast<int>(index));
+            }
+        }
+    }
+    return calls;
+}
+
+void check_scan(RecordingScanner& scanner, std::istream& in, std::string_view data,
+                const std::string& want, const char* what) {
+    const ScanResult result = scanner.scan(in);
+    if (scanner.calls != want) {
+        fuzz::fail(what, "got:\n" + scanner.calls + "want:\n" + want);
+    }
+    check(result.bytes_read == data.size(), "the scan reads every byte");
+    const std::size_t last_newline = data.rfind('\n');
+    const std::size_t complete = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+    check(result.complete_bytes == complete, "complete_bytes ends at the last newline");
+}
+
+// One scan, fed in short reads (pieces of up to 16 bytes, or up to three
+// times the line limit), must report the lines the rules give.
+void check_line_scanner(std::string_view data, fuzz::Choices& choices) {
+    const std::string want = expected_calls(data);
+    const std::size_t max_piece = choices.below(2) == 0
+                                      ? 1 + choices.below(16)
+                                      : 1 + choices.below(3 * LineScanner::line_limit);
+    fuzz::PieceStreamBuf pieces(data, choices.next(), max_piece);
+    std::istream in(&pieces);
+    RecordingScanner scanner;
+    check_scan(scanner, in, data, want, "the line scanner reports the lines of its input");
+
+    RecordingScanner unread;
+    std::istringstream failed{std::string(data)};
+    failed.setstate(std::ios::failbit);
+    unread.scan(failed);
+    check(unread.calls.empty(), "a failed stream is not read");
+}
+
+// The list, total and last folder that a scanner which has read `text` shows.
+void expect_read(const MailLogScanner& log, std::string_view text, const char* what) {
+    fuzz::check_folder_list(log);
+    const fuzz::LogModel model = fuzz::model_of(text);
+    fuzz::expect_same(fuzz::folders_of(log), model.folders, what);
+    check(log.read_total() == log.total(), "nothing removed: read_total() equals total()");
+    // last_folder keeps its value over a read without Folder lines.
+    if (!model.folders.empty()) {
+        check(log.last_folder() == model.last_folder, "last_folder names the last Folder line");
+    }
+}
+
+// Reads the log into `log` either whole through reload, or written in three
+// pieces with an update after each: every read shows what a full read of the
+// file so far shows. (Each read that starts afresh costs the scanner a large
+// arena chunk, which is slow under AddressSanitizer, so one way per input.)
+void read_log(MailLogScanner& log, std::string_view data, const std::string& path,
+              fuzz::Choices& choices) {
+    if (choices.below(4) == 0) {
+        fuzz::write_file(path, data);
+        log.reload(path);
+        expect_read(log, data, "reload shows the log's folders and mails");
+    } else {
+        std::size_t first = choices.below(data.size() + 1);
+        std::size_t second = choices.below(data.size() + 1);
+        if (first > second) {
+            std::swap(first, second);
+        }
+        fuzz::write_file(path, data.substr(0, first));
+        log.update(path);
+        expect_read(log, data.substr(0, first), "an update of a new log reads it whole");
+        fuzz::append_file(path, data.substr(first, second - first));
+        log.update(path);
+        expect_read(log, data.substr(0, second), "an update after an append equals a full read");
+        fuzz::append_file(path, data.substr(second));
+        log.update(path);
+        expect_read(log, data, "a second update after an append equals a full read");
+    }
+    log.update(path);
+    expect_read(log, data, "an update without a change keeps the list");
+}
+
+void expect_unchanged(const MailLogScanner& log, const std::vector<const Folder*>& before,
+                      std::uint64_t total, const char* what) {
+    check(log.folders() == before, what);
+    check(log.total() == total, what);
+}
+
+void check_removal(MailLogScanner& log, const std::string& path, fuzz::Choices& choices) {
+    const std::uint64_t read_total = log.read_total();
+    const std::string last_folder = log.last_folder();
+
+    // A name that is in no folder: a present name with a byte more or less,
+    // or one that no Folder line can give (names are cut before "/new/").
+    std::vector<const Folder*> before = log.folders();
+    const std::uint64_t total_before = log.total();
+    const std::string seed = before.empty() ? std::string() : before.front()->name;
+    for (const std::string& absent :
+         {seed + "x", seed.substr(0, seed.empty() ? 0 : seed.size() - 1), seed + "/new/", seed}) {
+        const bool present = std::any_of(before.begin(), before.end(), [&](const Folder* folder) {
+            return folder->name == absent;
+        });
+        if (!present) {
+            log.remove_folder(absent);
+            expect_unchanged(log, before, total_before, "removing an absent name changes nothing");
+        }
+    }
+
+    // Every folder removed, in an order of the input's choosing.
+    while (!before.empty()) {
+        const std::size_t index = choices.below(before.size());
+        const Folder* gone = before[index];
+        const std::uint64_t total = log.total();
+        log.remove_folder(gone->name);
+        std::vector<const Folder*> expected = before;
+        expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(index));
+        check(log.folders() == expected, "remove_folder drops that folder and keeps the order");
+        check(log.total() == total - gone->mails.size(), "remove_folder lowers total");
+        check(log.read_total() == read_total, "remove_folder keeps read_total");
+        check(log.last_folder() == last_folder, "remove_folder keeps last_folder");
+        fuzz::check_folder_list(log);
+        const std::uint64_t total_after = log.total();
+        log.remove_folder(gone->name);
+        expect_unchanged(log, expected, total_after, "removing a name twice changes nothing");
+        before = std::move(expected);
+    }
+    check(log.total() == 0, "with every folder removed total() is 0");
+
+    // The log did not change, so an update brings back what was removed.
+    log.update(path);
+    check(log.total() == read_total, "an update brings removed folders back");
+    fuzz::check_folder_list(log);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    const std::string_view data(reinterpret_cast<const char*>(bytes), size);
+    fuzz::Choices choices(fuzz::hash_of(data));
+
+    check_line_scanner(data, choices);
+
+    const std::string path = fuzz::scratch_path("procmail.log");
+    MailLogScanner log;
+    read_log(log, data, path, choices);
+    check_removal(log, path, choices);
+    return 0;
+}

@@ -163,8 +163,11 @@ void check_removal(MailLogScanner& log, const std::string& path, fuzz::Choices& 
         }
     }
 
-    // Every folder removed, in an order of the input's choosing.
-    while (!before.empty()) {
+    // Every folder removed, in an order of the input's choosing. The whole
+    // list is checked after the first few removals only: checking it after
+    // each would make a log of many folders cost their number squared.
+    constexpr int fully_checked = 3;
+    for (int removal = 0; !before.empty(); ++removal) {
         const std::size_t index = choices.below(before.size());
         const Folder* gone = before[index];
         const std::uint64_t total = log.total();
@@ -175,7 +178,9 @@ void check_removal(MailLogScanner& log, const std::string& path, fuzz::Choices& 
         check(log.total() == total - gone->mails.size(), "remove_folder lowers total");
         check(log.read_total() == read_total, "remove_folder keeps read_total");
         check(log.last_folder() == last_folder, "remove_folder keeps last_folder");
-        fuzz::check_folder_list(log);
+        if (removal < fully_checked) {
+            fuzz::check_folder_list(log);
+        }
         const std::uint64_t total_after = log.total();
         log.remove_folder(gone->name);
         expect_unchanged(log, expected, total_after, "removing a name twice changes nothing");

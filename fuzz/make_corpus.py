@@ -59,10 +59,10 @@ def generated(tools, out):
         "gen-odd-40": "--mails 40 --odd 0.4 --seed 13",
         "gen-noise-40": "--mails 40 --noise 0.4 --seed 14",
         "gen-interleave-40": "--mails 40 --interleave 0.4 --copies 0.3 --seed 15",
-        "gen-mixed-100": "--mails 100 --odd 0.1 --noise 0.1 --copies 0.1 --interleave 0.1 "
+        "gen-mixed-80": "--mails 80 --odd 0.1 --noise 0.1 --copies 0.1 --interleave 0.1 "
         "--mh 0.1 --no-subject 0.1 --seed 16",
-        "gen-few-folders-200": "--mails 200 --folders 3 --odd 0.02 --seed 17",
-        "gen-many-folders-150": "--mails 150 --folders 150 --zipf 0.2 --mh 0.2 --seed 18",
+        "gen-few-folders-100": "--mails 100 --folders 3 --odd 0.02 --seed 17",
+        "gen-many-folders-90": "--mails 90 --folders 90 --zipf 0.2 --mh 0.2 --seed 18",
     }
     for name, options in runs.items():
         log = subprocess.run(

@@ -44,7 +44,7 @@ corpus_of() {
 max_len_of() {
     case $1 in
         fuzz_rc_scanner) echo 16384 ;;
-        *) echo 32768 ;;
+        *) echo 16384 ;;
     esac
 }
 

@@ -460,6 +460,13 @@ void Terminal::resize(int rows, int cols) {
     ::ioctl(master_, TIOCSWINSZ, &size);
 }
 
+void Terminal::resize_child_only(int rows, int cols) {
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(cols);
+    ::ioctl(master_, TIOCSWINSZ, &size);
+}
+
 termios Terminal::modes() const {
     termios modes{};
     ::tcgetattr(master_, &modes);  // Linux answers with the child's side

@@ -24,8 +24,10 @@
 //   (ESC [ n b) reaching the last column: the emulator sets its pending wrap
 //   one character early and puts the last one at the start of the next row;
 //   such rows are best made of varied characters;
-// - a restore of the cursor (ESC 8, or leaving the alternate screen) after
-//   the size changed and the screen scrolled can corrupt its memory, rarely.
+// - a resize that takes away rows while rows wrapped onto the next ones
+//   are on the screen and the cursor is near the top corrupts its memory
+//   once text follows (a crash, or a heap error later); output meant for
+//   a wider screen wraps, so storms of resizes under load meet it.
 
 #include <sys/types.h>
 #include <termios.h>
@@ -169,6 +171,11 @@ public:
     std::string key_sequence(Key key);
     // Gives the terminal a new size; the kernel tells the child (SIGWINCH).
     void resize(int rows, int cols);
+    // Tells the child a new size (SIGWINCH) while the emulator keeps its
+    // own: for storms of resizes, since the emulator's own resizing is what
+    // the faults noted above come from. The screen read back then shows the
+    // child's output as a terminal of the old size would.
+    void resize_child_only(int rows, int cols);
     // The terminal modes the child's side of the terminal has now.
     termios modes() const;
 

@@ -82,6 +82,7 @@ void start_screen(bool& colour) {
         fatal_error("Could not start up curses");
     }
     prepare_terminal_restore(STDOUT_FILENO, shell_modes, leave_text());
+    set_fatal_cleanup(end_screen);
     static bool exit_hook = false;
     if (!exit_hook) {
         // Whatever way the process ends from here, the terminal gets its
@@ -101,10 +102,11 @@ void start_screen(bool& colour) {
     if (colour) {
         start_color();
     }
-    define_colour_pairs(colour);
+    define_colour_pairs(highlight_for(colour));
 }
 
-void define_colour_pairs(bool colour) {
+void define_colour_pairs(Highlight highlight) {
+    const bool colour = highlight == Highlight::Colour;
     // Made in both cases; without colour they fail, which changes nothing.
     init_pair(text_pair, COLOR_WHITE, COLOR_BLACK);
     init_pair(bar_pair, COLOR_WHITE, colour ? COLOR_BLUE : COLOR_BLACK);
@@ -121,8 +123,4 @@ void end_screen() {
     forget_terminal_restore();
     delscreen(running_screen);
     running_screen = nullptr;
-}
-
-bool screen_running() {
-    return running_screen != nullptr;
 }

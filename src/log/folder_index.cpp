@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "log/mail_log_scanner.hpp"
+#include "log/folder.hpp"
 
 std::uint64_t FolderIndex::hash(std::string_view name) {
     constexpr std::uint64_t multiplier = 0x9e3779b97f4a7c15;

@@ -9,6 +9,7 @@
 #include <istream>
 #include <limits>
 
+#include "log/fd_io.hpp"
 #include "log/fd_streambuf.hpp"
 #include "log/unique_fd.hpp"
 
@@ -64,19 +65,12 @@ std::size_t blank_offset(std::string_view text) {
 // scanner dispatches, or cannot be read.
 bool line_too_long(int fd, std::uint64_t offset) {
     std::string line(LineScanner::line_limit + 1, '\0');
-    const ssize_t got = ::pread(fd, line.data(), line.size(), static_cast<off_t>(offset));
+    const ssize_t got = read_fully_at(fd, line.data(), line.size(), static_cast<off_t>(offset));
     return got < 0 ||
            (static_cast<std::size_t>(got) == line.size() && line.find('\n') == std::string::npos);
 }
 
 }  // namespace
-
-bool folder_less(const Folder& a, const Folder& b) {
-    if (a.mails.size() != b.mails.size()) {
-        return a.mails.size() < b.mails.size();
-    }
-    return a.name < b.name;  // char_traits<char>::compare compares as unsigned bytes
-}
 
 std::string_view word_after_keyword(std::string_view line, std::string_view keyword) {
     const std::string_view rest = line.substr(std::min(keyword.size(), line.size()));
@@ -194,7 +188,8 @@ bool MailLogScanner::read_appended(int fd, const struct stat& status) {
     const std::string& tail = position_.tail;
     std::string seen(tail.size(), '\0');
     const auto tail_start = static_cast<off_t>(position_.complete - tail.size());
-    if (::pread(fd, seen.data(), seen.size(), tail_start) != static_cast<ssize_t>(seen.size()) ||
+    if (read_fully_at(fd, seen.data(), seen.size(), tail_start) !=
+            static_cast<ssize_t>(seen.size()) ||
         seen != tail) {
         return false;
     }
@@ -233,7 +228,7 @@ void MailLogScanner::remember_position(int fd, const struct stat& status, std::u
     if (partial > 0 && partial <= line_limit) {
         std::string line(folder_keyword.size(), '\0');
         const ssize_t got =
-            ::pread(fd, line.data(), line.size(), static_cast<off_t>(position_.complete));
+            read_fully_at(fd, line.data(), line.size(), static_cast<off_t>(position_.complete));
         line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         position_.partial_recorded = matches(folder_keyword, line);
         position_.partial_pending = matches(from_keyword, line) || matches(subject_keyword, line);
@@ -242,7 +237,7 @@ void MailLogScanner::remember_position(int fd, const struct stat& status, std::u
     position_.tail.assign(
         static_cast<std::size_t>(std::min<std::uint64_t>(tail_size, position_.complete)), '\0');
     const auto tail_start = static_cast<off_t>(position_.complete - position_.tail.size());
-    if (::pread(fd, position_.tail.data(), position_.tail.size(), tail_start) !=
+    if (read_fully_at(fd, position_.tail.data(), position_.tail.size(), tail_start) !=
         static_cast<ssize_t>(position_.tail.size())) {
         position_.valid = false;  // the next change reads the log whole
     }

@@ -8,36 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "log/folder.hpp"
 #include "log/folder_index.hpp"
 #include "log/line_scanner.hpp"
 #include "log/text_arena.hpp"
-
-// One logged mail. Sender and subject live one after the other in the
-// scanner's arena; the entry only points at them.
-class MailEntry {
-public:
-    MailEntry() = default;
-    MailEntry(const char* text, std::uint32_t from_size, std::uint32_t subject_size)
-        : text_(text), from_size_(from_size), subject_size_(subject_size) {}
-
-    std::string_view from() const { return {text_, from_size_}; }
-    std::string_view subject() const { return {text_ + from_size_, subject_size_}; }
-
-private:
-    const char* text_ = nullptr;
-    std::uint32_t from_size_ = 0;
-    std::uint32_t subject_size_ = 0;
-};
-
-// One destination named in the log, with its mails oldest first.
-struct Folder {
-    std::string name;
-    std::vector<MailEntry> mails;
-};
-
-// Display order: true when `a` has fewer mails than `b`, or as many and a
-// name that is less byte for byte (unsigned; a prefix is less).
-bool folder_less(const Folder& a, const Folder& b);
 
 // The first word after `keyword` at the front of `line`: empty when the rest
 // is empty or starts with a blank or tab, else cut at the first blank or tab.

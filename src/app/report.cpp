@@ -1,9 +1,8 @@
 #include "app/report.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
+
+#include "log/fd_io.hpp"
 
 namespace {
 
@@ -11,33 +10,21 @@ namespace {
 // never held whole in memory.
 constexpr std::size_t flush_size = std::size_t{1} << 20;
 
-bool write_all(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t size = text.size();
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
-void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode) {
+void append_count(std::string& out, std::uint64_t count) {
+    constexpr std::size_t field = 5;
     char digits[24];
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, folder.mails.size());
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, count);
     const auto length = static_cast<std::size_t>(end - digits);
-    if (length < 5) {
-        out.append(5 - length, ' ');
+    if (length < field) {
+        out.append(field - length, ' ');
     }
     out.append(digits, length);
+}
+
+void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode) {
+    append_count(out, folder.mails.size());
     out.push_back(' ');
     append_text(out, folder.name, mode);
     out.push_back('\n');

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "log/fd_io.hpp"
+
 namespace {
 
 // Filled before curses starts, read only by the handler. The handler may
@@ -20,17 +22,6 @@ struct TerminalRestore {
 
 TerminalRestore restore;
 volatile std::sig_atomic_t restore_armed = 0;
-
-void write_all(int fd, const char* text, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, text, size);
-        if (written <= 0) {
-            return;
-        }
-        text += written;
-        size -= static_cast<std::size_t>(written);
-    }
-}
 
 extern "C" void handle_signal(int number) {
     catch_signal(number);
@@ -63,7 +54,7 @@ void install_signal_handlers() {
 
 void catch_signal(int number) {
     if (restore_armed) {
-        write_all(restore.fd, restore.leave_text, restore.leave_size);
+        write_all(restore.fd, std::string_view(restore.leave_text, restore.leave_size));
         ::tcsetattr(restore.fd, TCSADRAIN, &restore.modes);
     }
     const std::string_view name = signal_name(number);
@@ -74,7 +65,7 @@ void catch_signal(int number) {
         std::memcpy(line + size, piece.data(), piece.size());
         size += piece.size();
     }
-    write_all(STDERR_FILENO, line, size);
+    write_all(STDERR_FILENO, std::string_view(line, size));
     if (number == SIGINT) {
         ::_exit(0);
     }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 
+#include "log/fd_io.hpp"
 #include "log/line_scanner.hpp"
 #include "log/mail_log_scanner.hpp"
 #include "log/unique_fd.hpp"
@@ -40,46 +41,24 @@ bool read_to_end(int fd, std::string& out, off_t offset) {
     for (;;) {
         const std::size_t held = out.size();
         out.resize(held + room);
-        const ssize_t got = ::pread(fd, out.data() + held, room, offset);
+        const ssize_t got = read_fully_at(fd, out.data() + held, room, offset);
+        out.resize(held + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         if (got < 0) {
-            out.resize(held);
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
-        out.resize(held + static_cast<std::size_t>(got));
-        if (got == 0) {
+        if (static_cast<std::size_t>(got) < room) {
             return true;
         }
         offset += got;
-        if (static_cast<std::size_t>(got) == room) {
-            room *= 2;
-        }
+        room *= 2;
     }
-}
-
-// Writes all of `bytes` at `offset`.
-bool write_at(int fd, std::string_view bytes, off_t offset) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-        offset += put;
-    }
-    return true;
 }
 
 // After a failed write or truncation: the log has not been shortened yet, so
 // writing back what was read puts every byte where it was. When even that
 // fails there is nothing left to try; the failure stays silent like the rest.
 RewriteOutcome give_up(int fd, std::string_view original) {
-    static_cast<void>(write_at(fd, original, 0));
+    static_cast<void>(write_all_at(fd, original, 0));
     return RewriteOutcome::Failed;
 }
 
@@ -151,7 +130,7 @@ RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name
         return RewriteOutcome::Failed;  // nothing written yet
     }
     result.append(original, filtered_size);
-    if (!write_at(log.get(), result, 0)) {
+    if (!write_all_at(log.get(), result, 0)) {
         return give_up(log.get(), original);
     }
     // The result is shorter than what was read, so these writes never reach
@@ -169,7 +148,7 @@ RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name
             return give_up(log.get(), original);
         }
         const std::string_view arrived = std::string_view(original).substr(seen);
-        if (!write_at(log.get(), arrived, static_cast<off_t>(result.size()))) {
+        if (!write_all_at(log.get(), arrived, static_cast<off_t>(result.size()))) {
             return give_up(log.get(), original);
         }
         result.append(arrived);

@@ -50,6 +50,30 @@ void append_caret(std::string& out, unsigned char c) {
 
 }  // namespace
 
+std::size_t control_length(std::string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    const auto c = static_cast<unsigned char>(text[0]);
+    if (is_c0(c)) {
+        return 1;
+    }
+    if (c == 0xc2 && text.size() > 1 && is_c1(static_cast<unsigned char>(text[1]))) {
+        return 2;
+    }
+    return 0;
+}
+
+void append_control(std::string& out, std::string_view control) {
+    const auto last = static_cast<unsigned char>(control.back());
+    if (control.size() == 2) {
+        out.append("M-");
+        append_caret(out, static_cast<unsigned char>(last - 0x80));
+    } else {
+        append_caret(out, last);
+    }
+}
+
 void append_text(std::string& out, std::string_view text, ControlBytes mode) {
     if (mode == ControlBytes::Raw) {
         out.append(text);
@@ -57,14 +81,9 @@ void append_text(std::string& out, std::string_view text, ControlBytes mode) {
     }
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (is_c0(c)) {
-            append_caret(out, c);
-        } else if (c == 0xc2 && i + 1 < text.size() &&
-                   is_c1(static_cast<unsigned char>(text[i + 1]))) {
-            out.append("M-");
-            const auto low =
-                static_cast<unsigned char>(static_cast<unsigned char>(text[++i]) - 0x80);
-            append_caret(out, low);
+        if (const std::size_t control = control_length(text.substr(i)); control > 0) {
+            append_control(out, text.substr(i, control));
+            i += control - 1;
         } else if (const std::size_t length = utf8_length(text.substr(i)); length > 1) {
             out.append(text.substr(i, length));  // a whole character, its continuation included
             i += length - 1;

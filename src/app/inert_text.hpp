@@ -9,6 +9,17 @@ enum class ControlBytes {
     Caret,  // shown inert: ESC as ^[, DEL as ^?
 };
 
+// The length of the terminal control character at the front of `text`: 1
+// for a C0 control or DEL, 2 for a C1 control in its UTF-8 form (0xC2
+// followed by 0x80..0x9F, which a UTF-8 terminal obeys); 0 when the text
+// does not begin with one.
+std::size_t control_length(std::string_view text);
+
+// Appends the inert form of one control character that control_length
+// measured: ESC as ^[, DEL as ^?, a C1 control as "M-" and the caret form of
+// its low bits, as cat -v writes them.
+void append_control(std::string& out, std::string_view control);
+
 // Appends `text` to `out`. With ControlBytes::Caret every C0 control and DEL
 // is written in caret notation, and a C1 control, in its UTF-8 form (0xC2
 // followed by 0x80..0x9F, which a UTF-8 terminal obeys) or as a byte

@@ -8,22 +8,6 @@
 
 #include "app/inert_text.hpp"
 
-namespace {
-
-bool is_control(unsigned char c) {
-    return c < 0x20 || c == 0x7f;
-}
-
-// A C1 control in its UTF-8 form, which append_text shows as "M-" and a
-// caret form.
-bool is_utf8_c1(std::string_view text, std::size_t i) {
-    return static_cast<unsigned char>(text[i]) == 0xc2 && i + 1 < text.size() &&
-           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-           static_cast<unsigned char>(text[i + 1]) < 0xa0;
-}
-
-}  // namespace
-
 bool ScreenText::add(std::string_view shown, int columns) {
     if (cut_ || shown.size() > max_bytes_ - text_.size() || columns > max_columns_ - columns_) {
         cut_ = true;
@@ -39,12 +23,11 @@ bool ScreenText::append(std::string_view raw) {
     std::size_t i = 0;
     while (i < raw.size() && !cut_) {
         const auto c = static_cast<unsigned char>(raw[i]);
-        if (is_control(c) || is_utf8_c1(raw, i)) {
-            const std::size_t length = is_control(c) ? 1 : 2;
-            std::string caret;
-            append_text(caret, raw.substr(i, length), ControlBytes::Caret);
-            add(caret, static_cast<int>(caret.size()));
-            i += length;
+        if (const std::size_t control = control_length(raw.substr(i)); control > 0) {
+            std::string inert;
+            append_control(inert, raw.substr(i, control));
+            add(inert, static_cast<int>(inert.size()));
+            i += control;
         } else if (c < 0x80) {
             add(raw.substr(i, 1), 1);
             ++i;

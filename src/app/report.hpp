@@ -6,6 +6,10 @@
 #include "app/inert_text.hpp"
 #include "log/mail_log_scanner.hpp"
 
+// A folder's mail count as the report and the folder rows show it:
+// right-aligned in five columns, a longer number whole.
+void append_count(std::string& out, std::uint64_t count);
+
 // The report line of one folder: its mail count right-aligned in five
 // columns (a longer number whole), a blank, its name, a newline.
 void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode);

@@ -18,17 +18,40 @@ const OptionHelp option_help[] = {
     {0, {}},
 };
 
+namespace {
+
+// "0.5.5 (2004-12-17)"
+std::string version_and_date() {
+    std::string text(program_version);
+    text.append(" (").append(release_year).append("-").append(release_date).append(")");
+    return text;
+}
+
+// "Written by NAME <ADDRESS>"
+std::string written_by(std::string_view name) {
+    std::string text = "Written by ";
+    text.append(name).append(" <").append(author_email).append(">");
+    return text;
+}
+
+}  // namespace
+
 std::string version_line() {
-    std::string line;
-    line.append(program_name).append(" ").append(program_version);
-    line.append(" (").append(release_year).append("-").append(release_date).append(") \n");
-    return line;
+    std::string line(program_name);
+    return line.append(" ").append(version_and_date()).append(" \n");
+}
+
+std::string version_tag() {
+    std::string tag = "v";
+    return tag.append(version_and_date());
 }
 
 std::string author_line() {
-    std::string line = "Written by ";
-    line.append(author_name).append(" <").append(author_email).append(">\n");
-    return line;
+    return written_by(author_name).append("\n");
+}
+
+std::string credit_text() {
+    return written_by(author_short_name);
 }
 
 std::string legal_notice() {

@@ -26,8 +26,13 @@ extern const OptionHelp option_help[];
 
 // "Lurko 0.5.5 (2004-12-17) " and a newline.
 std::string version_line();
-// "Written by ...", with the author's name and mail address.
+// "v0.5.5 (2004-12-17)", as the version line at the foot of the screens.
+std::string version_tag();
+// "Written by ...", with the author's name and mail address, and a newline.
 std::string author_line();
+// "Written by", the author's short name and mail address: the help screen's
+// credit.
+std::string credit_text();
 // Three lines: the copyright holder and the copying and warranty terms.
 std::string legal_notice();
 // Version line, author line, an empty line and the legal notice.

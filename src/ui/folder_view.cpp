@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/monitor.hpp"
+#include "app/report.hpp"
 #include "ui/screen.hpp"
 #include "ui/screen_text.hpp"
 
@@ -28,10 +29,8 @@ void write_text(WINDOW* window, const std::string& text) {
 }  // namespace
 
 std::string folder_row_text(const Folder& folder, int max_columns) {
-    std::string count = std::to_string(folder.mails.size());
-    if (count.size() < 5) {
-        count.insert(0, 5 - count.size(), ' ');
-    }
+    std::string count;
+    append_count(count, folder.mails.size());
     ScreenText row(SIZE_MAX, max_columns);
     row.append("  ");
     row.append(count);
@@ -50,7 +49,7 @@ std::string mail_line_text(const MailEntry& mail, int width) {
     return line.text();
 }
 
-void Monitor::draw_folders(WINDOW* window, int expanded, int width, bool use_colour) const {
+void Monitor::draw_folders(WINDOW* window, int expanded, int width) const {
     const std::vector<const Folder*>& folders = log.folders();
     // Rows are counted wide: a long list only ever moves further below the
     // window, where every move fails and nothing is drawn.
@@ -65,7 +64,7 @@ void Monitor::draw_folders(WINDOW* window, int expanded, int width, bool use_col
         const bool is_selected = i == selected;
         if (is_selected) {
             wattrset(window, COLOR_PAIR(selection_pair));
-            if (!use_colour) {
+            if (!colour) {
                 wattr_on(window, A_REVERSE, nullptr);
             }
             if (wmove(window, row, 0) == OK) {

@@ -14,9 +14,9 @@ namespace {
 
 constexpr std::string_view title = "Help for index";
 
-void draw_page(Window& window, bool colour, const std::string& bar_text) {
+void draw_page(Window& window, Highlight highlight, const std::string& bar_text) {
     WINDOW* handle = window.handle();
-    window.draw_bar(colour, 0, 0, title);
+    window.draw_bar(highlight, 0, 0, title);
 
     wattrset(handle, COLOR_PAIR(text_pair));
     wattr_on(handle, A_BOLD | A_UNDERLINE, nullptr);
@@ -36,7 +36,7 @@ void draw_page(Window& window, bool colour, const std::string& bar_text) {
         wprintw(handle, "\n    %.*s", static_cast<int>(homepage.size()), homepage.data());
     }
 
-    window.draw_bar(colour, window.height() - 2, 0, bar_text);
+    window.draw_bar(highlight, window.height() - 2, 0, bar_text);
     window.draw_version();
 
     const std::string credit = credit_text();
@@ -68,13 +68,8 @@ std::string help_bar_text() {
     return text;
 }
 
-std::string credit_text() {
-    std::string text = "Written by ";
-    text.append(author_short_name).append(" <").append(author_email).append(">");
-    return text;
-}
-
-void Monitor::show_help(bool use_colour) const {
+void Monitor::show_help() const {
+    const Highlight highlight = highlight_for(colour);
     Window window;
     if (!window.is_open()) {
         return;  // no window to read the quit key from: back to the main screen
@@ -84,9 +79,9 @@ void Monitor::show_help(bool use_colour) const {
     for (;;) {
         if (window.resized()) {
             werase(window.handle());
-            draw_page(window, use_colour, bar_text);
+            draw_page(window, highlight, bar_text);
         } else if (first_pass) {
-            draw_page(window, use_colour, bar_text);
+            draw_page(window, highlight, bar_text);
         }
         first_pass = false;
         wrefresh(window.handle());

@@ -10,6 +10,3 @@ void print_key_list(WINDOW* window);
 
 // The help screen's bottom bar: the key that quits, ":Exit".
 std::string help_bar_text();
-
-// "Written by", the author's short name and mail address.
-std::string credit_text();

@@ -72,8 +72,8 @@ bool Window::resized() {
     return true;
 }
 
-void Window::draw_bar(bool colour, int row, int column, std::string_view text) {
-    if (colour) {
+void Window::draw_bar(Highlight highlight, int row, int column, std::string_view text) {
+    if (highlight == Highlight::Colour) {
         wattrset(handle_, COLOR_PAIR(bar_pair));
     } else {
         wattr_on(handle_, A_REVERSE, nullptr);
@@ -87,8 +87,8 @@ void Window::draw_bar(bool colour, int row, int column, std::string_view text) {
     }
 }
 
-void Window::draw_arrow(bool colour, int index) {
-    wattrset(handle_, colour ? COLOR_PAIR(selection_pair) : A_REVERSE);
+void Window::draw_arrow(Highlight highlight, int index) {
+    wattrset(handle_, highlight == Highlight::Colour ? COLOR_PAIR(selection_pair) : A_REVERSE);
     wattr_on(handle_, A_BOLD, nullptr);
     if (wmove(handle_, index + 1, 0) == OK) {
         waddstr(handle_, "->");
@@ -99,9 +99,7 @@ void Window::draw_arrow(bool colour, int index) {
 
 void Window::draw_version() {
     wattrset(handle_, COLOR_PAIR(text_pair));
-    std::string text = "v";
-    text.append(program_version).append(" (").append(release_year).append("-");
-    text.append(release_date).append(")");
+    const std::string text = version_tag();
     if (wmove(handle_, height_ - 1, 0) == OK) {
         waddnstr(handle_, text.data(), static_cast<int>(text.size()));
     }

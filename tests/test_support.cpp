@@ -147,10 +147,6 @@ RunResult run_lurko(const std::vector<std::string>& args, const EnvChanges& env)
     return run(argv, env);
 }
 
-std::string test_data(const std::string& name) {
-    return std::string(LURKO_TEST_DATA) + "/" + name;
-}
-
 std::string source_file(const std::string& relative) {
     return std::string(LURKO_SOURCE_DIR) + "/" + relative;
 }

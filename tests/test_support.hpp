@@ -53,9 +53,6 @@ RunResult run_lurko(const std::vector<std::string>& args, const EnvChanges& env 
 // The path of the built lurko binary.
 std::string lurko_binary();
 
-// A file of the test data directory.
-std::string test_data(const std::string& name);
-
 // A file of the source tree, by its path from the top (examples/..., docs/...).
 std::string source_file(const std::string& relative);
 

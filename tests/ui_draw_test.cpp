@@ -48,7 +48,7 @@ public:
         if (colour_) {
             start_color();
         }
-        define_colour_pairs(colour_);
+        define_colour_pairs(highlight_for(colour_));
     }
     ~CursesScreen() {
         endwin();
@@ -119,6 +119,8 @@ protected:
 
     test::TempDir dir;
     std::string path = dir / "procmail.log";
+    void SetUp() override { monitor.colour = true; }
+
     Settings settings;
     MailLogScanner log;
     Monitor monitor{settings, log};
@@ -162,7 +164,7 @@ TEST(WindowTest, BarsCoverTheRowInBarColoursAndBold) {
     ASSERT_TRUE(screen.colour());
     Window window(stdscr);
     window.resized();
-    window.draw_bar(true, 0, 3, "Status");
+    window.draw_bar(Highlight::Colour, 0, 3, "Status");
     EXPECT_EQ(row_text(stdscr, 0), "   Status");
     for (int column = 0; column < 40; ++column) {
         EXPECT_EQ(pair_at(stdscr, 0, column), bar_pair) << column;
@@ -177,7 +179,7 @@ TEST(WindowTest, BarsWithoutColourAreReverseAndBold) {
     ASSERT_FALSE(screen.colour());
     Window window(stdscr);
     window.resized();
-    window.draw_bar(false, 22, 0, "keys");
+    window.draw_bar(Highlight::Reverse, 22, 0, "keys");
     for (int column = 0; column < 40; ++column) {
         EXPECT_EQ(attributes(stdscr, 22, column), A_REVERSE | A_BOLD) << column;
     }
@@ -188,7 +190,7 @@ TEST(WindowTest, LongBarTextGoesOnOnTheNextRow) {
     CursesScreen screen(24, 20);
     Window window(stdscr);
     window.resized();
-    window.draw_bar(true, 1, 0, "0123456789abcdefghijKLMNO");
+    window.draw_bar(Highlight::Colour, 1, 0, "0123456789abcdefghijKLMNO");
     EXPECT_EQ(row_text(stdscr, 1), "0123456789abcdefghij");
     EXPECT_EQ(row_text(stdscr, 2), "KLMNO");
 }
@@ -197,7 +199,7 @@ TEST(WindowTest, BarBelowTheWindowDrawsNothingButSetsTheAttributes) {
     CursesScreen screen(5, 20);
     Window window(stdscr);
     window.resized();
-    window.draw_bar(true, 5, 0, "lost");
+    window.draw_bar(Highlight::Colour, 5, 0, "lost");
     for (int row = 0; row < 5; ++row) {
         EXPECT_EQ(row_text(stdscr, row), "") << row;
         EXPECT_EQ(pair_at(stdscr, row, 0), 0) << row;
@@ -209,7 +211,7 @@ TEST(WindowTest, ArrowMarksTheSelectedRowAndParksTheCursor) {
     CursesScreen screen(24, 20);
     Window window(stdscr);
     window.resized();
-    window.draw_arrow(true, 2);
+    window.draw_arrow(Highlight::Colour, 2);
     EXPECT_EQ(getcury(stdscr), 3);
     EXPECT_EQ(getcurx(stdscr), 19);
     EXPECT_EQ(getattrs(stdscr), static_cast<int>(COLOR_PAIR(selection_pair)));
@@ -222,10 +224,10 @@ TEST(WindowTest, ArrowWithoutColourIsReverseAndOffTheWindowIsNotDrawn) {
     CursesScreen screen(4, 20, "xterm-mono");
     Window window(stdscr);
     window.resized();
-    window.draw_arrow(false, 0);
+    window.draw_arrow(Highlight::Reverse, 0);
     EXPECT_EQ(attributes(stdscr, 1, 0), A_REVERSE | A_BOLD);
     wmove(stdscr, 2, 5);
-    window.draw_arrow(false, 3);  // row 4: below the window
+    window.draw_arrow(Highlight::Reverse, 3);  // row 4: below the window
     EXPECT_EQ(getcury(stdscr), 2);
     EXPECT_EQ(getcurx(stdscr), 5);
     EXPECT_EQ(row_text(stdscr, 3), "");
@@ -245,7 +247,7 @@ TEST_F(FolderViewTest, RowsShowCountNameAndTheNewMailMarker) {
     CursesScreen screen(24, 80);
     load(five_folders());
     monitor.selected = 1;
-    monitor.draw_folders(stdscr, -1, 80, true);
+    monitor.draw_folders(stdscr, -1, 80);
     EXPECT_EQ(row_text(stdscr, 1), "       5   a");
     EXPECT_EQ(row_text(stdscr, 2), "       4   b");
     EXPECT_EQ(row_text(stdscr, 3), "       3 N c");
@@ -268,7 +270,8 @@ TEST_F(FolderViewTest, WithoutColourTheSelectedRowIsReverse) {
     CursesScreen screen(24, 40, "xterm-mono");
     load(five_folders());
     monitor.selected = 0;
-    monitor.draw_folders(stdscr, -1, 40, false);
+    monitor.colour = false;
+    monitor.draw_folders(stdscr, -1, 40);
     for (int column = 0; column < 40; ++column) {
         EXPECT_TRUE(attributes(stdscr, 1, column) & A_REVERSE) << column;
     }
@@ -281,7 +284,7 @@ TEST_F(FolderViewTest, ExpandedFolderListsItsMailsAndPushesTheRestDown) {
     CursesScreen screen(24, 80);
     load(five_folders());
     monitor.selected = 2;  // "c": three mails and the newest
-    monitor.draw_folders(stdscr, 0, 80, true);
+    monitor.draw_folders(stdscr, 0, 80);
     EXPECT_EQ(row_text(stdscr, 2), "       4   b");
     EXPECT_EQ(row_text(stdscr, 3), "       3 N c");
     EXPECT_EQ(row_text(stdscr, 4), "           sender2@example.org: subject 0");
@@ -299,7 +302,7 @@ TEST_F(FolderViewTest, MailLinesAreCutToTheWindow) {
     CursesScreen screen(10, 40);
     load(log_entry("alice@example.org", "0123456789", "x") +        // 34 bytes
          log_entry("alice@example.org", "0123456789ABCDEF", "x"));  // 40 bytes
-    monitor.draw_folders(stdscr, 0, 40, true);
+    monitor.draw_folders(stdscr, 0, 40);
     EXPECT_EQ(row_text(stdscr, 2), "           alice@example.org: 0123456789");
     EXPECT_EQ(row_text(stdscr, 3), "           alice@example.org: 0123456789");
     EXPECT_EQ(row_text(stdscr, 4), "");  // nothing went on to the next row
@@ -308,7 +311,7 @@ TEST_F(FolderViewTest, MailLinesAreCutToTheWindow) {
 TEST_F(FolderViewTest, NoMailLinesInAWindowSixColumnsWide) {
     CursesScreen screen(10, 6);
     load(log_entry("alice@example.org", "hello", "inbox"));
-    monitor.draw_folders(stdscr, 0, 6, true);
+    monitor.draw_folders(stdscr, 0, 6);
     for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(pair_at(stdscr, 1, column), selection_pair) << column;
         EXPECT_EQ(pair_at(stdscr, 2, column), 0) << column;
@@ -327,7 +330,7 @@ TEST_F(FolderViewTest, RowsBelowTheWindowAreNotDrawn) {
     load(text);
     mvwaddstr(stdscr, 0, 0, "top bar");
     monitor.selected = 3;
-    monitor.draw_folders(stdscr, 0, 40, true);
+    monitor.draw_folders(stdscr, 0, 40);
     EXPECT_EQ(row_text(stdscr, 0), "top bar");
     EXPECT_EQ(row_text(stdscr, 1), "       9   f0");
     EXPECT_EQ(row_text(stdscr, 4), "       6   f3");  // selected, its mails below the window
@@ -345,8 +348,8 @@ TEST_F(FolderViewTest, BarsAndVersionDrawnAfterwardsCoverTheLastRows) {
     Window window(stdscr);
     window.resized();
     monitor.selected = 5;
-    monitor.draw_folders(stdscr, -1, 40, true);
-    window.draw_bar(true, 3, 0, "keys");
+    monitor.draw_folders(stdscr, -1, 40);
+    window.draw_bar(Highlight::Colour, 3, 0, "keys");
     window.draw_version();
     EXPECT_EQ(row_text(stdscr, 2), "       1   folder-with-a-long-name-4");  // ties: by name
     EXPECT_EQ(row_text(stdscr, 3), "keys");
@@ -358,7 +361,7 @@ TEST_F(FolderViewTest, SelectionOutsideTheListHighlightsNothing) {
     CursesScreen screen(24, 40);
     load(five_folders());
     monitor.selected = 7;
-    monitor.draw_folders(stdscr, 7, 40, true);
+    monitor.draw_folders(stdscr, 7, 40);
     for (int row = 1; row <= 5; ++row) {
         EXPECT_EQ(pair_at(stdscr, row, 20), 0) << row;
         EXPECT_NE(pair_at(stdscr, row, 3), selection_pair) << row;
@@ -370,7 +373,7 @@ TEST_F(FolderViewTest, NoMarkerWhenTheNewestFolderIsGone) {
     CursesScreen screen(24, 40);
     load(five_folders());
     log.remove_folder("c");
-    monitor.draw_folders(stdscr, -1, 40, true);
+    monitor.draw_folders(stdscr, -1, 40);
     for (int row = 1; row <= 4; ++row) {
         EXPECT_EQ(row_text(stdscr, row).find('N'), std::string::npos) << row_text(stdscr, row);
     }
@@ -381,14 +384,14 @@ TEST_F(FolderViewTest, EmptyListLeavesTheWindowAlone) {
     CursesScreen screen(10, 40);
     load("");
     mvwaddstr(stdscr, 1, 0, "untouched");
-    monitor.draw_folders(stdscr, 0, 40, true);
+    monitor.draw_folders(stdscr, 0, 40);
     EXPECT_EQ(row_text(stdscr, 1), "untouched");
 }
 
 TEST_F(FolderViewTest, LongFolderNamesEndAtTheRightEdge) {
     CursesScreen screen(10, 20);
     load(log_entry("a@x", "hi", "a-very-long-folder-name"));
-    monitor.draw_folders(stdscr, 0, 20, true);
+    monitor.draw_folders(stdscr, 0, 20);
     EXPECT_EQ(row_text(stdscr, 1), "       1 N a-very-lo");
     // Nothing of the name went on to the mail line below it.
     EXPECT_EQ(row_text(stdscr, 2), "           a@x: hi");
@@ -398,7 +401,7 @@ TEST_F(FolderViewTest, LongFolderNamesEndAtTheRightEdge) {
 TEST_F(FolderViewTest, ControlCharactersFromTheLogAreShownInert) {
     CursesScreen screen(10, 60);
     load(log_entry("evil\x1b]0;x\x07@example.org", "\x1b[2J", "in\x1b[5mbox"));
-    monitor.draw_folders(stdscr, 0, 60, true);
+    monitor.draw_folders(stdscr, 0, 60);
     EXPECT_EQ(row_text(stdscr, 1), "       1 N in^[[5mbox");
     EXPECT_EQ(row_text(stdscr, 2), "           evil^[]0;x^G@example.org: ^[[2J");
 }

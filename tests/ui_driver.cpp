@@ -41,7 +41,7 @@ void show_keys(bool colour) {
     for (;;) {
         if (screen.resized()) {
             werase(screen.handle());
-            screen.draw_bar(colour, 0, 0, colour ? "colour=1" : "colour=0");
+            screen.draw_bar(highlight_for(colour), 0, 0, colour ? "colour=1" : "colour=0");
             screen.draw_version();
         }
         if (key != ERR) {
@@ -59,26 +59,13 @@ void show_keys(bool colour) {
     screen.close();
 }
 
-void draw_main(Monitor& monitor, Window& screen) {
-    const bool colour = monitor.colour;
-    screen.draw_bar(colour, 0, 0, "driver top bar");
-    if (!monitor.log.folders().empty()) {
-        monitor.draw_folders(screen.handle(), monitor.settings.expanded, screen.width(), colour);
-        screen.draw_arrow(colour, static_cast<int>(monitor.selected));
-    }
-    screen.draw_bar(colour, screen.height() - 2, 0, "driver bottom bar");
-    screen.draw_version();
-    const int row = monitor.log.folders().empty() ? 0 : static_cast<int>(monitor.selected) + 1;
-    wmove(screen.handle(), row, screen.width() - 1);
-}
-
 void show_folders(Monitor& monitor) {
     Window screen(stdscr);
     bool redraw = true;
     for (;;) {
         if (screen.resized() || redraw) {
             werase(screen.handle());
-            draw_main(monitor, screen);
+            monitor.draw_screen(screen, "driver top bar", "driver bottom bar");
             redraw = false;
         }
         wrefresh(screen.handle());
@@ -87,7 +74,7 @@ void show_folders(Monitor& monitor) {
             break;
         }
         if (command == Command::Help) {
-            monitor.show_help(monitor.colour);
+            monitor.show_help();
             redraw = true;
         }
     }
@@ -118,7 +105,7 @@ int main(int argc, char* argv[]) {
         show_folders(monitor);
     } else if (mode == "help") {
         start_screen(monitor.colour);
-        monitor.show_help(monitor.colour);
+        monitor.show_help();
     } else {
         return usage();
     }

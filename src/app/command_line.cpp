@@ -112,9 +112,3 @@ void CommandLine::on_option(char letter, const char* value) {
             finish(error_output(argv0), 1);
     }
 }
-
-void CommandLine::print_usage() const {
-    const std::string text = usage_text(argv0);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}

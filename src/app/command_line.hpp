@@ -51,9 +51,6 @@ public:
     // process through fatal_error when the log does not exist.
     void find_logfile();
 
-    // Writes the usage text to standard output.
-    void print_usage() const;
-
     Settings settings;
     const char* argv0;
 };

@@ -21,11 +21,15 @@ void Monitor::run() {
     run_screen();
 }
 
-void Monitor::print_report(bool wide) {
-    log.reload(settings.logfile);
+void Monitor::refresh_list() {
+    log.update(settings.logfile);
     if (settings.hide_devnull) {
-        log.remove_folder("/dev/null");
+        log.remove_folder(std::string(devnull_folder));
     }
+}
+
+void Monitor::print_report(bool wide) {
+    refresh_list();
     // A terminal gets control characters in an inert form; a pipe or a file
     // gets the log's bytes unchanged.
     const ControlBytes mode = ::isatty(STDOUT_FILENO) ? ControlBytes::Caret : ControlBytes::Raw;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/settings.hpp"
 #include "log/mail_log_scanner.hpp"
 
 typedef struct _win_st WINDOW;       // a curses window, as <curses.h> names it
 enum class Command : unsigned char;  // ui/key_bindings.hpp
+class Window;                        // ui/window.hpp
 
 // The controller of one run: it refers to the settings and the log scanner,
 // owned by the program entry, and holds the selection of the monitor.
@@ -22,6 +24,10 @@ public:
     // Prints the folder report (with `wide`, every mail) on standard output.
     void print_report(bool wide);
 
+    // Brings the folder list up to date with the log and leaves out
+    // /dev/null when the settings ask for it: the step after every read.
+    void refresh_list();
+
     // The interactive monitor: the main loop, until the user quits. Curses
     // must have been started by start_screen.
     void run_screen();
@@ -30,14 +36,20 @@ public:
     // flags what the screen needs next; true when the loop must end.
     bool dispatch(Command command, bool& need_clear, bool& need_redraw, bool& launched);
 
+    // Draws the main screen into `screen` (not refreshed): the top bar with
+    // `status`, the folder rows and the selection marker, the bottom bar with
+    // `keys` and the version line; the cursor rests at the right end of the
+    // selected row, or of the top bar when the list is empty.
+    void draw_screen(Window& screen, const std::string& status, const std::string& keys) const;
+
     // Draws the folder rows into `window` (not refreshed): the selected row
     // highlighted across `width` columns, "N" beside the folder of the newest
     // mail and, when `expanded` is not -1, the selected folder's mails under
     // it. Rows below the window are not drawn.
-    void draw_folders(WINDOW* window, int expanded, int width, bool use_colour) const;
+    void draw_folders(WINDOW* window, int expanded, int width) const;
 
     // Shows the help page in a window of its own until the quit key is read.
-    void show_help(bool use_colour) const;
+    void show_help() const;
 
     Settings& settings;
     MailLogScanner& log;

@@ -17,15 +17,6 @@ public:
     // A file that cannot be looked at (gone, say) is no change; the record stays.
     bool changed();
 
-    // The watched path.
-    const std::string& path() const { return path_; }
-    // The device of the file as last recorded (0 when never seen).
-    dev_t device() const { return status_.st_dev; }
-    // The inode of the file as last recorded (0 when never seen).
-    ino_t inode() const { return status_.st_ino; }
-    // The size of the file as last recorded, in bytes.
-    off_t size() const { return status_.st_size; }
-
 private:
     struct stat status_ {};
     std::string path_;

@@ -26,7 +26,7 @@ public:
 
     // True when the line begins with the whole keyword; an empty line matches
     // nothing. Byte for byte: case and blanks count.
-    virtual bool matches(std::string_view keyword, std::string_view line) const;
+    bool matches(std::string_view keyword, std::string_view line) const;
 
     virtual ~LineScanner() = default;
 

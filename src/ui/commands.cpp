@@ -69,7 +69,7 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
         case Command::Quit:
             return true;
         case Command::Help:
-            show_help(colour);
+            show_help();
             need_clear = true;
             break;
         case Command::OpenFolder:

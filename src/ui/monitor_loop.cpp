@@ -9,11 +9,19 @@
 #include "ui/status_bar.hpp"
 #include "ui/window.hpp"
 
-namespace {
-
-constexpr std::string_view devnull = "/dev/null";
-
-}  // namespace
+void Monitor::draw_screen(Window& screen, const std::string& status,
+                          const std::string& keys) const {
+    const Highlight highlight = highlight_for(colour);
+    screen.draw_bar(highlight, 0, 0, status);
+    const bool listed = !log.folders().empty();
+    if (listed) {
+        draw_folders(screen.handle(), settings.expanded, screen.width());
+        screen.draw_arrow(highlight, static_cast<int>(selected));
+    }
+    screen.draw_bar(highlight, screen.height() - 2, 0, keys);
+    screen.draw_version();
+    wmove(screen.handle(), listed ? static_cast<int>(selected) + 1 : 0, screen.width() - 1);
+}
 
 // Each pass: look at the log and read what changed, restore the screen after
 // an external command, erase when the size changed or a command asked for it,
@@ -26,29 +34,22 @@ void Monitor::run_screen() {
     bool need_redraw = true;
     bool launched = false;
 
-    const std::string& logfile = settings.logfile;
-    log.update(logfile);
-    if (settings.hide_devnull) {
-        log.remove_folder(std::string(devnull));
-    }
-    FileWatch watch(logfile);
+    refresh_list();
+    FileWatch watch(settings.logfile);
     std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
     std::string status = status_text(settings, log);
     std::string keys = key_summary();
 
     for (;;) {
         if (watch.changed()) {
-            log.update(logfile);
-            if (settings.hide_devnull) {
-                log.remove_folder(std::string(devnull));
-            }
+            refresh_list();
             status = status_text(settings, log);
             need_redraw = true;
             // The list may now need fewer rows than are on the screen, so the
             // old rows are erased before it is drawn again.
             need_clear = true;
             if (!log.folders().empty() && settings.beep && log.read_total() > mails_read &&
-                !(log.last_folder() == devnull && settings.no_beep_devnull)) {
+                !(log.last_folder() == devnull_folder && settings.no_beep_devnull)) {
                 beep();  // only for new mail, never for an edit of the log
             }
             mails_read = log.read_total();
@@ -77,15 +78,7 @@ void Monitor::run_screen() {
         }
 
         if (need_redraw) {
-            screen.draw_bar(colour, 0, 0, status);
-            const bool listed = !log.folders().empty();
-            if (listed) {
-                draw_folders(screen.handle(), settings.expanded, screen.width(), colour);
-                screen.draw_arrow(colour, static_cast<int>(selected));
-            }
-            screen.draw_bar(colour, screen.height() - 2, 0, keys);
-            screen.draw_version();
-            wmove(screen.handle(), listed ? static_cast<int>(selected) + 1 : 0, screen.width() - 1);
+            draw_screen(screen, status, keys);
         }
         wrefresh(screen.handle());
 

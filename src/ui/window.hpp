@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "ui/screen.hpp"
+
 typedef struct _win_st WINDOW;  // a curses window, as <curses.h> names it
 
 // One curses window and the size it had when `resized` last looked. Every
@@ -33,14 +35,14 @@ public:
     // from the cached one, which is always so on the first call.
     bool resized();
 
-    // A full-width bar on `row` in the bar colours (reverse video without
-    // colour), bold, with `text` written from `column`; a text longer than the
-    // row goes on on the next row. Leaves the bar attributes set.
-    void draw_bar(bool colour, int row, int column, std::string_view text);
+    // A full-width bar on `row` in the bar colours (or reverse video), bold,
+    // with `text` written from `column`; a text longer than the row goes on
+    // on the next row. Leaves the bar attributes set.
+    void draw_bar(Highlight highlight, int row, int column, std::string_view text);
 
-    // "->" in the selection colours (reverse without colour), bold, at the
-    // start of row `index` + 1; the cursor then rests at that row's right end.
-    void draw_arrow(bool colour, int index);
+    // "->" in the selection colours (or reverse video), bold, at the start of
+    // row `index` + 1; the cursor then rests at that row's right end.
+    void draw_arrow(Highlight highlight, int index);
 
     // The version line, "v0.5.5 (2004-12-17)", at the start of the last row.
     void draw_version();

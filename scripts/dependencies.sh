@@ -10,6 +10,8 @@
 # and a shell to run the mail client).
 build_packages="g++ cmake make pkg-config libncurses-dev"
 test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3"
+# The second compiler and the linter and formatter that CI runs.
+lint_packages="clang clang-tidy clang-format"
 # What checking the manual page and the Debian package needs.
 package_packages="dpkg-dev groff-base man-db lintian"
 

@@ -5,8 +5,8 @@
 
 #include "app/settings.hpp"
 #include "log/mail_log_scanner.hpp"
+#include "ui/curses_fwd.hpp"
 
-typedef struct _win_st WINDOW;       // a curses window, as <curses.h> names it
 enum class Command : unsigned char;  // ui/key_bindings.hpp
 class Window;                        // ui/window.hpp
 

@@ -40,7 +40,7 @@ void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode
 
 bool write_report(int fd, const MailLogScanner& log, bool wide, ControlBytes mode) {
     std::string out;
-    out.reserve(flush_size + 2 * 4096);
+    out.reserve(flush_size + std::size_t{2} * 4096);  // room for the line that crosses it
     const auto flush_when_full = [&] {
         if (out.size() < flush_size) {
             return true;

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <string>
-
-typedef struct _win_st WINDOW;  // a curses window, as <curses.h> names it
+#include "ui/curses_fwd.hpp"
 
 // Writes a line "     K     DESCRIPTION" for every row of the key table that
 // has a description, in table order, from the window's cursor on.

@@ -19,7 +19,9 @@ SCREEN* running_screen = nullptr;
 // A terminfo string capability of the current terminal, or nothing.
 std::string_view capability(const char* name) {
     const char* value = tigetstr(name);
-    if (value == nullptr || value == reinterpret_cast<const char*>(-1)) {
+    // (char*)-1 is how terminfo says "not a string capability".
+    if (value == nullptr ||
+        value == reinterpret_cast<const char*>(-1)) {  // NOLINT(performance-no-int-to-ptr)
         return {};
     }
     return value;

@@ -2,9 +2,8 @@
 
 #include <string_view>
 
+#include "ui/curses_fwd.hpp"
 #include "ui/screen.hpp"
-
-typedef struct _win_st WINDOW;  // a curses window, as <curses.h> names it
 
 // One curses window and the size it had when `resized` last looked. Every
 // drawing operation works with that cached size, never the live one, and

@@ -107,14 +107,7 @@ TerminalRun run_on_terminal(const std::vector<std::string>& argv) {
     if (child == 0) {
         // A terminal that curses knows: anything written besides the report
         // (a stray screen clear, say) would show in the output.
-        ::setenv("TERM", "xterm", 1);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        test::exec_in_child(argv, {{"TERM", "xterm"}});
     }
     TerminalRun run;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

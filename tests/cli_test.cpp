@@ -17,10 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string banner =
-    "Lurko 0.5.5 (2004-12-17) \n"
+    "Lurko " LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE ") \n"
     "Written by The Lurko developers <lurko@example.org>\n"
     "\n"
-    "Copyright (C) 2004 The Lurko developers.\n"
+    "Copyright (C) " LURKO_RELEASE_YEAR " The Lurko developers.\n"
     "This is free software; see the source for copying conditions.\n"
     "There is NO warranty, to the extent permitted by law.\n";
 

@@ -25,11 +25,7 @@ namespace {
 
 constexpr std::uint32_t no_row = std::numeric_limits<std::uint32_t>::max();
 
-std::string log_entry(const std::string& from, const std::string& subject,
-                      const std::string& folder) {
-    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
-           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
-}
+using test::log_entry;
 
 // `count` mails to `folder`.
 std::string mails_to(const std::string& folder, int count) {

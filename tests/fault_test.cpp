@@ -19,9 +19,9 @@
 #include <sstream>
 
 #include "log/mail_log_scanner.hpp"
-#include "robustness_support.hpp"
+#include "monitor_support.hpp"
 
-namespace robust {
+namespace monitor_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -490,4 +490,4 @@ TEST_F(Faults, UnknownOrUnusableTerminalType) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace monitor_test

@@ -21,24 +21,23 @@
 #include <set>
 #include <sstream>
 
-#include "robustness_support.hpp"
+#include "monitor_support.hpp"
+#include "procmail_support.hpp"
 
-namespace robust {
+namespace monitor_test {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-constexpr const char* procmail = "/usr/bin/procmail";
 
 std::size_t setting(const char* name, std::size_t fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? std::stoul(value) : fallback;
 }
 
-// Where a message goes, chosen by its X-Route header; friends takes the most,
-// so that it is the first row of the monitor once a few dozen have come.
-enum class Route { Friends, Maildir, Absolute, DevNull, Default };
+// Where a message goes; friends takes the most, so that it is the first row
+// of the monitor once a few dozen have come.
+using procmail::Route;
 constexpr Route route_plan[20] = {
     Route::Friends, Route::Maildir,  Route::Friends, Route::Default, Route::Absolute,
     Route::Friends, Route::DevNull,  Route::Maildir, Route::Friends, Route::Default,
@@ -46,58 +45,15 @@ constexpr Route route_plan[20] = {
     Route::Friends, Route::DevNull,  Route::Maildir, Route::Friends, Route::Absolute,
 };
 
-const char* route_header(Route route) {
-    switch (route) {
-        case Route::Friends:
-            return "friends";
-        case Route::Maildir:
-            return "maildir";
-        case Route::Absolute:
-            return "absolute";
-        case Route::DevNull:
-            return "spam";
-        case Route::Default:
-            return "none";
-    }
-    return "";
-}
-
-const std::string rc_text =
-    "SHELL=/bin/sh\n"
-    "PATH=/usr/bin:/bin\n"
-    "MAILDIR=$HOME/Mail\n"
-    "DEFAULT=$MAILDIR/inbox\n"
-    "LOGFILE=$HOME/procmail.log\n"
-    "LOCKEXT=.lock\n"
-    // A busy lock file is tried again after LOCKSLEEP seconds, 8 unless set:
-    // with several deliveries at once the burst would mostly wait.
-    "LOCKSLEEP=1\n"
-    "\n"
-    ":0\n"
-    "* ^X-Route: spam\n"
-    "/dev/null\n"
-    "\n"
-    ":0\n"
-    "* ^X-Route: maildir\n"
-    "lists.dev/\n"
-    "\n"
-    ":0:\n"
-    "* ^X-Route: friends\n"
-    "friends\n"
-    "\n"
-    ":0:\n"
-    "* ^X-Route: absolute\n"
-    "$MAILDIR/bank\n";
-
 // Worker N of STEP delivers messages N, N + STEP, ... below COUNT, one
 // Procmail after the other, and notes each one done.
 const std::string worker_text =
     "#!/bin/sh\n"
     "# worker.sh HOME FIRST STEP COUNT\n"
+    "deliver() { " + procmail::deliver_command + "; }\n"
     "i=$2\n"
     "while [ \"$i\" -lt \"$4\" ]; do\n"
-    "    /usr/bin/procmail -m \"HOME=$1\" \"ORGMAIL=$1/Mail/orgmail\" \"$1/.procmailrc\" \\\n"
-    "        < \"$1/messages/$i\" || echo \"$i\" >> \"$1/failed\"\n"
+    "    deliver \"$1\" \"$1/messages/$i\" || echo \"$i\" >> \"$1/failed\"\n"
     "    echo \"$i\" >> \"$1/done.$2\"\n"
     "    i=$((i + $3))\n"
     "done\n";
@@ -107,7 +63,7 @@ std::string message_text(std::size_t seq) {
     const std::string sender = "sender" + std::to_string(seq % 13) + "@example.org";
     return "From " + sender + "  Mon Dec  8 07:19:03 2025\nFrom: " + sender +
            "\nTo: user@example.org\nSubject: load " + std::to_string(seq) +
-           "\nX-Route: " + route_header(route) + "\nX-Seq: " + std::to_string(seq) +
+           "\nX-Route: " + procmail::route_header(route) + "\nX-Seq: " + std::to_string(seq) +
            "\n\nMessage number " + std::to_string(seq) + ".\n";
 }
 
@@ -129,26 +85,7 @@ std::map<std::string, std::size_t> folder_lines(const std::string& log) {
     return counts;
 }
 
-// The X-Seq numbers in an mbox file or in the files of a maildir.
-std::vector<std::size_t> messages_in(const fs::path& folder) {
-    std::vector<std::size_t> numbers;
-    const auto scan = [&](const fs::path& file) {
-        std::istringstream lines(test::read_file(file));
-        for (std::string line; std::getline(lines, line);) {
-            if (line.rfind("X-Seq: ", 0) == 0) {
-                numbers.push_back(std::stoul(line.substr(7)));
-            }
-        }
-    };
-    if (fs::is_directory(folder)) {
-        for (const fs::directory_entry& file : fs::directory_iterator(folder / "new")) {
-            scan(file.path());
-        }
-    } else if (fs::exists(folder)) {
-        scan(folder);
-    }
-    return numbers;
-}
+using procmail::messages_in;
 
 // lurko -o of the log, as a map.
 std::map<std::string, std::size_t> report_of(const std::string& log) {
@@ -224,9 +161,9 @@ struct Burst {
 class Load : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(fs::exists(procmail))
-            << procmail << " is missing: the set-up installs procmail";
-        test::write_file(home / ".procmailrc", rc_text);
+        ASSERT_TRUE(fs::exists(procmail::binary))
+            << procmail::binary << " is missing: the set-up installs procmail";
+        test::write_file(home / ".procmailrc", procmail::rc_text);
         test::write_file(home / "worker.sh", worker_text);
         fs::create_directory(home / "Mail");
         fs::create_directory(home / "messages");
@@ -457,4 +394,4 @@ TEST_F(Load, EveryDeliveryAfterAClearIsCounted) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace monitor_test

@@ -4,7 +4,7 @@
 // client where the arguments matter; one test runs real mutt on a folder
 // that real Procmail delivered into.
 
-#include "monitor_test.hpp"
+#include "monitor_support.hpp"
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -202,7 +202,7 @@ TEST_F(MonitorTest, ScreenComesBackWholeAfterTheClient) {
     use_sample_log();
     const RecordingClient client(home, true);
     for (const char* terminal_type : {"xterm-256color", "vt100"}) {
-        std::unique_ptr<Terminal> term = start({{"-m", client.script()}, 24, 80, terminal_type});
+        std::unique_ptr<Terminal> term = start({"-m", client.script()}, 24, 80, terminal_type);
         ASSERT_TRUE(term->wait_for_text_at(23, 0, version)) << terminal_type << term->screen();
         term->type("j");
         ASSERT_TRUE(marker_at(*term, 2)) << terminal_type;

@@ -3,7 +3,7 @@
 // emulator. Deliveries are appended to the log while it runs; keys are typed
 // as the terminal sends them.
 
-#include "monitor_test.hpp"
+#include "monitor_support.hpp"
 
 #include <sys/stat.h>
 #include <termios.h>

@@ -13,56 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "procmail_support.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* procmail = "/usr/bin/procmail";
-
-// Where each message is sent, by a header the rc file's rules look at.
-enum class Route { Friends, Maildir, Absolute, DevNull, Default };
-
-const char* route_header(Route route) {
-    switch (route) {
-        case Route::Friends:
-            return "friends";
-        case Route::Maildir:
-            return "maildir";
-        case Route::Absolute:
-            return "absolute";
-        case Route::DevNull:
-            return "spam";
-        case Route::Default:
-            return "none";
-    }
-    return "";
-}
-
-const std::string rc_text =
-    "SHELL=/bin/sh\n"
-    "PATH=/usr/bin:/bin\n"
-    "MAILDIR=$HOME/Mail\n"
-    "DEFAULT=$MAILDIR/inbox\n"
-    "LOGFILE=$HOME/procmail.log\n"
-    "LOCKEXT=.lock\n"
-    "\n"
-    ":0\n"
-    "* ^X-Route: spam\n"
-    "/dev/null\n"
-    "\n"
-    ":0\n"
-    "* ^X-Route: maildir\n"
-    "lists.dev/\n"
-    "\n"
-    ":0:\n"
-    "* ^X-Route: friends\n"
-    "friends\n"
-    "\n"
-    ":0:\n"
-    "* ^X-Route: absolute\n"
-    "$MAILDIR/bank\n";
+using procmail::Route;
 
 struct Message {
     int seq;
@@ -78,7 +36,7 @@ std::string text_of(const Message& message) {
     if (message.subject) {
         text += "Subject:" + (message.subject->empty() ? "" : " " + *message.subject) + "\n";
     }
-    text += "X-Route: " + std::string(route_header(message.route)) + "\n";
+    text += "X-Route: " + std::string(procmail::route_header(message.route)) + "\n";
     text += "X-Seq: " + std::to_string(message.seq) + "\n";
     text += "\nHello number " + std::to_string(message.seq) + ".\n";
     return text;
@@ -111,33 +69,7 @@ std::vector<Message> make_messages() {
     return messages;
 }
 
-// The X-Seq numbers of the messages in one mbox file or one file of a maildir.
-std::vector<int> sequence_numbers(const std::string& text) {
-    std::vector<int> numbers;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("X-Seq: ", 0) == 0) {
-            numbers.push_back(std::stoi(line.substr(7)));
-        }
-    }
-    return numbers;
-}
-
-// The messages in a folder as a mail client finds them: an mbox file, or the
-// new/ directory of a maildir.
-std::vector<int> messages_in(const fs::path& folder) {
-    std::vector<int> numbers;
-    if (fs::is_directory(folder)) {
-        for (const fs::directory_entry& file : fs::directory_iterator(folder / "new")) {
-            const std::vector<int> found = sequence_numbers(test::read_file(file.path()));
-            numbers.insert(numbers.end(), found.begin(), found.end());
-        }
-    } else {
-        numbers = sequence_numbers(test::read_file(folder));
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
-}
+using procmail::messages_in;
 
 // The wide report, parsed: every folder with its "sender: subject" lines.
 struct ReportFolder {
@@ -172,22 +104,18 @@ std::string mail_line(const Message& message) {
 }
 
 TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
-    ASSERT_TRUE(fs::exists(procmail))
-        << procmail << " is missing: the set-up script installs procmail";
+    ASSERT_TRUE(fs::exists(procmail::binary))
+        << procmail::binary << " is missing: the set-up script installs procmail";
     test::TempDir home;
-    test::write_file(home / ".procmailrc", rc_text);
+    test::write_file(home / ".procmailrc", procmail::rc_text);
     fs::create_directory(home / "Mail");
 
     const std::vector<Message> messages = make_messages();
     for (const Message& message : messages) {
         const std::string file = home / ("message-" + std::to_string(message.seq));
         test::write_file(file, text_of(message));
-        // As a general mail filter (-m) procmail never falls back to the
-        // system mailbox; HOME and ORGMAIL keep every delivery in here.
         const test::RunResult delivered =
-            test::run({"/bin/sh", "-c",
-                       "exec \"$1\" -m \"HOME=$2\" \"ORGMAIL=$2/Mail/orgmail\" \"$3\" < \"$4\"",
-                       "sh", procmail, home.path(), home / ".procmailrc", file},
+            test::run({"/bin/sh", "-c", procmail::deliver_command, "sh", home.path(), file},
                       {{"HOME", home.path()}});
         ASSERT_EQ(delivered.status, 0)
             << "procmail failed on message " << message.seq << ": " << delivered.err;
@@ -213,12 +141,12 @@ TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
         const fs::path path = folder.name.front() == '/' ? fs::path(folder.name)
                                                          : fs::path(home / "Mail") / folder.name;
         ASSERT_TRUE(fs::exists(path)) << "the report names " << folder.name;
-        const std::vector<int> found = messages_in(path);
+        const std::vector<std::size_t> found = messages_in(path);
         std::vector<std::string> expected;
-        for (const int seq : found) {
-            expected.push_back(mail_line(messages[static_cast<std::size_t>(seq)]));
-            EXPECT_FALSE(accounted[static_cast<std::size_t>(seq)]) << "message " << seq << " twice";
-            accounted[static_cast<std::size_t>(seq)] = true;
+        for (const std::size_t seq : found) {
+            expected.push_back(mail_line(messages[seq]));
+            EXPECT_FALSE(accounted[seq]) << "message " << seq << " twice";
+            accounted[seq] = true;
         }
         EXPECT_EQ(folder.mails, expected) << folder.name;
         delivered_to_folders += found.size();

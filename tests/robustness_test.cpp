@@ -14,9 +14,9 @@
 #include <sstream>
 #include <string_view>
 
-#include "robustness_support.hpp"
+#include "monitor_support.hpp"
 
-namespace robust {
+namespace monitor_test {
 namespace {
 
 using namespace std::string_literals;
@@ -628,4 +628,4 @@ TEST_F(Robustness, StormOfResizesWithKeysInBetween) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace monitor_test

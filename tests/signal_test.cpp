@@ -12,9 +12,9 @@
 #include <random>
 #include <thread>
 
-#include "robustness_support.hpp"
+#include "monitor_support.hpp"
 
-namespace robust {
+namespace monitor_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -245,4 +245,4 @@ TEST_F(Signals, CrashSignalsEndAsCrashesAfterHandingTheTerminalBack) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace monitor_test

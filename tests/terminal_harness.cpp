@@ -165,26 +165,12 @@ Terminal::Terminal(const std::vector<std::string>& argv, const TerminalOptions& 
     }
     if (child_ == 0) {
         ::dup2(error_pipe[1], STDERR_FILENO);
-        ::setenv("TERM", options.term.c_str(), 1);
-        ::unsetenv("LINES");
-        ::unsetenv("COLUMNS");
+        EnvChanges env = {{"TERM", options.term}, {"LINES", std::nullopt},
+                          {"COLUMNS", std::nullopt}};
         for (const auto& [name, value] : options.env) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
+            env[name] = value;
         }
-        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
-            ::_exit(126);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        exec_in_child(argv, env, options.cwd);
     }
     ::close(error_pipe[1]);
     error_pipe_ = error_pipe[0];

@@ -65,6 +65,27 @@ std::string read_file(const std::string& path) {
     return contents.str();
 }
 
+void exec_in_child(const std::vector<std::string>& argv, const EnvChanges& env,
+                   const std::string& cwd) {
+    for (const auto& [name, value] : env) {
+        if (value) {
+            ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+    }
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+        ::_exit(126);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, const std::string& cwd) {
     int out_pipe[2];
     int err_pipe[2];
@@ -80,23 +101,7 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, const
         ::dup2(null_in, STDIN_FILENO);
         ::dup2(out_pipe[1], STDOUT_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
-        for (const auto& [name, value] : env) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
-            ::_exit(126);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        exec_in_child(argv, env, cwd);
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);

@@ -10,6 +10,19 @@
 
 namespace test {
 
+// The release the build names, as the version line at the foot of the
+// screens shows it: "v0.5.5 (2004-12-17)".
+inline const std::string version_tag =
+    "v" LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE ")";
+
+// One delivery as Procmail logs it: the From_ line with its date, the
+// Subject line, and the folder padded with tabs, followed by the size.
+inline std::string log_entry(const std::string& from, const std::string& subject,
+                             const std::string& folder) {
+    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
+           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
+}
+
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
 // the object goes.
 class TempDir {
@@ -41,6 +54,12 @@ struct RunResult {
 
 // Environment changes for a child: a value sets the variable, nullopt unsets it.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// In a child process just forked: applies the environment changes, goes to
+// `cwd` (when not empty) and executes `argv` (argv[0] is the program path).
+// Ends the child with status 126 or 127 when that fails.
+[[noreturn]] void exec_in_child(const std::vector<std::string>& argv, const EnvChanges& env,
+                                const std::string& cwd = {});
 
 // Runs `argv` (argv[0] is the program path) with standard input from
 // /dev/null, the given environment changes and working directory, and waits.

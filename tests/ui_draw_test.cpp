@@ -90,11 +90,7 @@ short pair_at(WINDOW* window, int row, int column) {
     return static_cast<short>(PAIR_NUMBER(mvwinch(window, row, column)));
 }
 
-std::string log_entry(const std::string& from, const std::string& subject,
-                      const std::string& folder) {
-    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
-           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
-}
+using test::log_entry;
 
 // A log with folders a..e holding 5..1 mails; the newest mail is the third
 // of "c".
@@ -239,7 +235,7 @@ TEST(WindowTest, VersionLineOnTheLastRowLeavesTheRestOfIt) {
     window.resized();
     mvwaddstr(stdscr, 9, 0, std::string(40 - 1, 'x').c_str());
     window.draw_version();
-    EXPECT_EQ(row_text(stdscr, 9), "v0.5.5 (2004-12-17)" + std::string(20, 'x'));
+    EXPECT_EQ(row_text(stdscr, 9), test::version_tag + std::string(40 - 1 - test::version_tag.size(), 'x'));
     EXPECT_EQ(pair_at(stdscr, 9, 0), text_pair);
 }
 
@@ -354,7 +350,7 @@ TEST_F(FolderViewTest, BarsAndVersionDrawnAfterwardsCoverTheLastRows) {
     EXPECT_EQ(row_text(stdscr, 2), "       1   folder-with-a-long-name-4");  // ties: by name
     EXPECT_EQ(row_text(stdscr, 3), "keys");
     EXPECT_EQ(pair_at(stdscr, 3, 30), bar_pair);
-    EXPECT_EQ(row_text(stdscr, 4), "v0.5.5 (2004-12-17)ith-a-long-name-2");
+    EXPECT_EQ(row_text(stdscr, 4), test::version_tag + "ith-a-long-name-2");
 }
 
 TEST_F(FolderViewTest, SelectionOutsideTheListHighlightsNothing) {

@@ -24,18 +24,14 @@ constexpr int blue = 4;
 constexpr int white = 7;
 
 const std::string credit = "Written by Lurko developers <lurko@example.org>";
-const std::string version = "v0.5.5 (2004-12-17)";
+const std::string version = test::version_tag;
 
 std::vector<std::string> driver(std::vector<std::string> args) {
     args.insert(args.begin(), UI_DRIVER);
     return args;
 }
 
-std::string log_entry(const std::string& from, const std::string& subject,
-                      const std::string& folder) {
-    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
-           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
-}
+using test::log_entry;
 
 TerminalOptions options(int rows, int cols, const std::string& term = "xterm-256color") {
     TerminalOptions result;
@@ -349,7 +345,7 @@ TEST(HelpScreen, ResizeRedrawsAtTheNewSize) {
     ASSERT_TRUE(term.wait_for_text_at(23, 60 - static_cast<int>(credit.size()), credit))
         << term.screen();
     ASSERT_TRUE(term.settle());
-    EXPECT_EQ(term.row_text(23), "v0.5.5 (2004-" + credit);
+    EXPECT_EQ(term.row_text(23), version.substr(0, 60 - credit.size()) + credit);
     quit(term);
 }
 

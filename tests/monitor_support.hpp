@@ -1,12 +1,15 @@
 #pragma once
 
 // Helpers for the tests of the interactive monitor: the built lurko run in a
-// pseudo-terminal (tests/terminal_harness.hpp) on a log in a temporary home
-// directory, and small checks on what the screen shows.
+// pseudo-terminal (tests/terminal_harness.hpp) on a log in a home directory of
+// its own, and small checks on what the screen shows. The waits are generous,
+// since these tests also run under the sanitizers on a busy machine.
 
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,6 +22,7 @@
 namespace monitor_test {
 
 using test::Key;
+using test::log_entry;
 using test::Milliseconds;
 using test::Terminal;
 
@@ -28,27 +32,25 @@ inline constexpr int red = 1;
 inline constexpr int yellow = 3;
 inline constexpr int blue = 4;
 
-inline const std::string version = "v0.5.5 (2004-12-17)";
-// The bottom bar as it fits on a row of 80 columns.
+inline const std::string version = test::version_tag;
+// The bottom bar as it fits on a row of 80 columns, and whole.
 inline const std::string keys_at_80 =
     "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove fo";
 inline const std::string keys_whole =
     "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder";
 
-// How long a change of the log may take to show. The loop looks at the log
+// How long a change of the log may take to show: the loop looks at the log
 // at least every 0.4 seconds; the rest is room for a loaded machine and the
 // sanitizers.
-inline constexpr Milliseconds change_wait{8000};
+inline constexpr Milliseconds change_wait{20000};
 // How long a check that nothing happens watches the screen: a few passes of
 // the loop.
 inline constexpr Milliseconds quiet_time{1500};
 
-// One delivery as Procmail logs it: the From_ line, the Subject line and the
-// folder padded with tabs, followed by the size.
-inline std::string log_entry(const std::string& from, const std::string& subject,
-                             const std::string& folder) {
-    return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
-           "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
+// The top bar for `mails` in `folders`.
+inline std::string status_line(std::uint64_t mails, std::uint64_t folders) {
+    return "Lurko -- New mail: " + std::to_string(mails) + " in " + std::to_string(folders) +
+           (folders == 1 ? " folder" : " folders");
 }
 
 // Waits until `condition` holds on a screen that has come to rest: a redraw
@@ -83,8 +85,9 @@ inline ::testing::AssertionResult shows_row(Terminal& term, int row, const std::
 }
 
 // The top bar reads `text` within the time a change of the log may take.
-inline ::testing::AssertionResult shows_status(Terminal& term, const std::string& text) {
-    return shows_row(term, 0, text);
+inline ::testing::AssertionResult shows_status(Terminal& term, const std::string& text,
+                                               Milliseconds timeout = change_wait) {
+    return shows_row(term, 0, text, timeout);
 }
 
 // The row that carries the selection marker, or -1.
@@ -132,35 +135,90 @@ inline ::testing::AssertionResult shows_rows(Terminal& term, const std::vector<s
     return ::testing::AssertionFailure() << "the screen is not as expected" << term.screen();
 }
 
+// The terminal modes are the same, flag for flag and control character for
+// control character (what `stty -g` prints).
+inline ::testing::AssertionResult same_modes(const termios& expected, const termios& actual) {
+    if (expected.c_iflag == actual.c_iflag && expected.c_oflag == actual.c_oflag &&
+        expected.c_cflag == actual.c_cflag && expected.c_lflag == actual.c_lflag &&
+        std::memcmp(expected.c_cc, actual.c_cc, sizeof expected.c_cc) == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << std::hex << "modes differ: iflag " << expected.c_iflag << "/" << actual.c_iflag
+           << " oflag " << expected.c_oflag << "/" << actual.c_oflag << " cflag "
+           << expected.c_cflag << "/" << actual.c_cflag << " lflag " << expected.c_lflag << "/"
+           << actual.c_lflag;
+}
+
+// The modes of a new pseudo-terminal, before any program changed them: what
+// lurko must leave behind.
+inline termios fresh_modes() {
+    Terminal fresh({"/bin/sleep", "30"});
+    return fresh.modes();
+}
+
+// How to start lurko in a terminal.
+struct Start {
+    std::vector<std::string> args;  // the options and the log
+    std::string home;               // HOME and working directory
+    int rows = 24;
+    int cols = 80;
+    std::string locale = "C";
+    bool keep_output = false;
+    test::EnvChanges env = {};  // applied last
+    std::string term = "xterm-256color";
+};
+
+inline std::unique_ptr<Terminal> start_lurko(const Start& how) {
+    std::vector<std::string> argv{test::lurko_binary()};
+    argv.insert(argv.end(), how.args.begin(), how.args.end());
+    test::TerminalOptions options;
+    options.rows = how.rows;
+    options.cols = how.cols;
+    options.term = how.term;
+    options.keep_output = how.keep_output;
+    options.env = {{"LC_ALL", how.locale}, {"HOME", how.home}};
+    for (const auto& [name, value] : how.env) {
+        options.env[name] = value;
+    }
+    options.cwd = how.home;
+    return std::make_unique<Terminal>(argv, options);
+}
+
+// Quits with q: status 0, nothing on standard error (unless `errors_allowed`:
+// what the programs it ran wrote there), the modes of `before` back, the
+// main screen back.
+inline void quit_cleanly(Terminal& term, const termios& before,
+                         Milliseconds timeout = test::default_wait, bool errors_allowed = false) {
+    term.type("q");
+    ASSERT_TRUE(term.wait_exit(timeout)) << "q did not end it" << term.screen();
+    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
+    if (!errors_allowed) {
+        EXPECT_EQ(term.error_output(), "");
+    }
+    EXPECT_TRUE(same_modes(before, term.modes()));
+    EXPECT_FALSE(term.alternate_screen());
+    EXPECT_TRUE(term.cursor_visible());
+}
+
 // A home directory with a log in it, and lurko started on that log in a
 // terminal, with HOME and the working directory set to that directory and
 // the C locale.
 class MonitorTest : public ::testing::Test {
 protected:
-    struct Start {
-        std::vector<std::string> options;  // before the log's path
-        int rows = 24;
-        int cols = 80;
-        std::string term = "xterm-256color";
-    };
-
-    std::unique_ptr<Terminal> start(const Start& how) {
-        std::vector<std::string> argv{test::lurko_binary()};
-        argv.insert(argv.end(), how.options.begin(), how.options.end());
-        argv.push_back(log);
-        test::TerminalOptions options;
-        options.rows = how.rows;
-        options.cols = how.cols;
-        options.term = how.term;
-        options.env = {{"LC_ALL", "C"}, {"HOME", home.path()}};
-        options.cwd = home.path();
-        return std::make_unique<Terminal>(argv, options);
+    // Starts lurko with `options` before the log's path.
+    std::unique_ptr<Terminal> start(const std::vector<std::string>& options, int rows = 24,
+                                    int cols = 80, const std::string& term = "xterm-256color") {
+        std::vector<std::string> args = options;
+        args.push_back(log);
+        return start_lurko({.args = args, .home = home.path(), .rows = rows, .cols = cols,
+                            .term = term});
     }
 
     // Starts lurko with `options` and waits until its first screen is drawn.
     std::unique_ptr<Terminal> start_drawn(const std::vector<std::string>& options, int rows = 24,
                                           int cols = 80) {
-        std::unique_ptr<Terminal> term = start({options, rows, cols});
+        std::unique_ptr<Terminal> term = start(options, rows, cols);
         EXPECT_TRUE(term->wait_for_text_at(rows - 1, 0, version)) << term->screen();
         return term;
     }

@@ -8,31 +8,41 @@
 
 namespace {
 
-// Chunks are the size and alignment of a transparent huge page, so a large
+// The first chunks are small, so that a small log costs little; they double
+// up to the size and alignment of a transparent huge page, so that a large
 // log costs few page faults where the kernel offers huge pages on request.
+constexpr std::size_t first_chunk_size = std::size_t{16} << 10;
 constexpr std::size_t chunk_size = std::size_t{2} << 20;
 
 }  // namespace
 
-TextArena::Chunk TextArena::allocate(std::size_t size) {
-    const std::size_t length = (size + chunk_size - 1) / chunk_size * chunk_size;
-    void* memory = std::aligned_alloc(chunk_size, length);
+TextArena::Chunk TextArena::allocate(std::size_t length) {
+    const std::size_t alignment = length >= chunk_size ? chunk_size : 64;
+    void* memory = std::aligned_alloc(alignment, length);
     if (memory == nullptr) {
         throw std::bad_alloc();
     }
-    ::madvise(memory, length, MADV_HUGEPAGE);  // only advice: without it, plain pages
+    if (alignment == chunk_size) {
+        ::madvise(memory, length, MADV_HUGEPAGE);  // only advice: without it, plain pages
+    }
     return Chunk(static_cast<char*>(memory));
 }
 
 const char* TextArena::append(std::string_view first, std::string_view second) {
     const std::size_t size = first.size() + second.size();
     if (size > room_) {
-        // A fresh chunk; the tail of the old one stays unused.
-        const std::size_t length = std::max(chunk_size, size);
+        // A fresh chunk; the tail of the old one stays unused. A text larger
+        // than a chunk gets a chunk of its own, rounded up to whole chunks.
+        // Each chunk as large as all before it: the chunks double.
+        const std::size_t next = std::clamp(capacity_, first_chunk_size, chunk_size);
+        std::size_t length = std::max(next, size);
+        if (length > next) {
+            length = (length + chunk_size - 1) / chunk_size * chunk_size;
+        }
         chunks_.push_back(allocate(length));
         cursor_ = chunks_.back().get();
-        room_ = (length + chunk_size - 1) / chunk_size * chunk_size;
-        capacity_ += room_;
+        room_ = length;
+        capacity_ += length;
     }
     char* start = cursor_;
     if (!first.empty()) {

@@ -16,7 +16,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-tools=$repo/../shared/tools
+gen=$repo/bench/gen-log
 build=$repo/build
 dir=/tmp/lurko-bench
 deliveries=1000
@@ -39,12 +39,12 @@ done
 cmake --build "$build" --target lurko monitor_bench >/dev/null
 mkdir -p "$dir"
 
-generate() { # name gen-procmail-log-options...
+generate() { # name gen-log-options...
     local name=$1
     shift
     if [ ! -f "$dir/$name.log" ]; then
         echo "generating $dir/$name.log ..." >&2
-        "$tools/gen-procmail-log" "$@" -o "$dir/$name.log.part"
+        "$gen" "$@" -o "$dir/$name.log.part"
         mv "$dir/$name.log.part" "$dir/$name.log"
     fi
 }

@@ -4,15 +4,15 @@
 The corpus is kept in the repository; this script says where each seed came
 from and makes it again:
 
-  - pieces of the sample log that real Procmail wrote (../shared/tools),
-  - small logs from ../shared/tools/gen-procmail-log with odd forms, noise,
-    copies and interleaved deliveries,
+  - pieces of the sample log that real Procmail wrote (examples/),
+  - small logs from bench/gen-log with odd forms, noise, copies and
+    interleaved deliveries,
   - logs that /usr/bin/procmail writes here and now for a few messages,
   - hand-made edge cases: CRLF, NUL bytes, lines at and over the line limit,
     empty files, entries cut short, names that sort close together;
   - .procmailrc files: the sample one and edge cases around LOGFILE=.
 
-  fuzz/make_corpus.py [--shared-tools DIR]
+  fuzz/make_corpus.py
 """
 
 import argparse
@@ -23,6 +23,8 @@ import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+EXAMPLES = HERE.parent / "examples"
+GEN_LOG = HERE.parent / "bench/gen-log"
 LINE_LIMIT = 4095
 
 
@@ -40,8 +42,8 @@ def entry(sender, subject, folder, size=1234):
     return text + b"  Folder: " + folder + b"\t\t\t\t\t    " + str(size).encode() + b"\n"
 
 
-def sample_pieces(tools, out):
-    sample = (tools / "sample-procmail.log").read_bytes()
+def sample_pieces(out):
+    sample = (EXAMPLES / "sample-procmail.log").read_bytes()
     write(out, "sample-whole", sample)
     lines = sample.splitlines(keepends=True)
     third = len(lines) // 3
@@ -52,7 +54,7 @@ def sample_pieces(tools, out):
     write(out, "sample-tail-from-mid-line", sample[len(sample) // 2 + 7 :])
 
 
-def generated(tools, out):
+def generated(out):
     runs = {
         "gen-clean-20": "--mails 20 --clean --seed 11",
         "gen-clean-maildir-60": "--mails 60 --clean --maildir 0.6 --devnull 0.2 --seed 12",
@@ -66,7 +68,7 @@ def generated(tools, out):
     }
     for name, options in runs.items():
         log = subprocess.run(
-            [str(tools / "gen-procmail-log"), *options.split()], check=True, capture_output=True
+            [str(GEN_LOG), *options.split()], check=True, capture_output=True
         ).stdout
         write(out, name, log)
 
@@ -213,8 +215,8 @@ def log_edge_cases(out):
           b"procmail: Assigning \"NL=\n\"\n")
 
 
-def rc_files(tools, out):
-    write(out, "sample-procmailrc", (tools / "sample-procmailrc").read_bytes())
+def rc_files(out):
+    write(out, "sample-procmailrc", (EXAMPLES / "sample-procmailrc").read_bytes())
     write(out, "empty", b"")
     write(out, "plain", b"LOGFILE=$HOME/.procmail.log\n")
     write(out, "no-newline", b"MAILDIR=$HOME/Mail\nLOGFILE=$HOME/log")
@@ -231,20 +233,17 @@ def rc_files(tools, out):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--shared-tools", type=Path, default=HERE.parent.parent / "shared/tools",
-                        help="where sample-procmail.log and gen-procmail-log are")
-    tools = parser.parse_args().shared_tools
+    argparse.ArgumentParser(description=__doc__.splitlines()[0]).parse_args()
     logs = HERE / "corpus/log"
     rcs = HERE / "corpus/rc"
     for directory in (logs, rcs):
         shutil.rmtree(directory, ignore_errors=True)
         directory.mkdir(parents=True)
-    sample_pieces(tools, logs)
-    generated(tools, logs)
+    sample_pieces(logs)
+    generated(logs)
     real_procmail(logs)
     log_edge_cases(logs)
-    rc_files(tools, rcs)
+    rc_files(rcs)
     for directory in (logs, rcs):
         files = list(directory.iterdir())
         size = sum(f.stat().st_size for f in files)

@@ -30,18 +30,6 @@ std::string full_read(const std::string& path) {
     return snapshot(fresh);
 }
 
-std::string generated_log(const std::string& options) {
-    test::TempDir dir;
-    const test::RunResult made = test::run(
-        {"/bin/sh", "-c",
-         test::shared_tool("gen-procmail-log") + " " + options + " -o " + (dir / "g.log")});
-    if (made.status != 0) {
-        ADD_FAILURE() << "gen-procmail-log failed: " << made.err;
-        return {};
-    }
-    return test::read_file(dir / "g.log");
-}
-
 class IncrementalRead : public ::testing::Test {
 protected:
     test::TempDir dir;
@@ -64,8 +52,11 @@ TEST_F(IncrementalRead, EqualsFullReadAfterEveryCutOfARealLog) {
 TEST_F(IncrementalRead, EqualsFullReadAfterEveryRandomPiece) {
     // Noise, odd forms and interleaved deliveries included, and pieces that
     // end anywhere: inside keywords, inside a Folder line, before a CR.
-    const std::string log = generated_log(
-        "--mails 1500 --seed 5 --noise 0.05 --odd 0.05 --interleave 0.02 --copies 0.05");
+    const test::RunResult made =
+        test::run({test::gen_log(), "--mails", "1500", "--seed", "5", "--noise", "0.05", "--odd",
+                   "0.05", "--interleave", "0.02", "--copies", "0.05"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string& log = made.out;
     ASSERT_GT(log.size(), 100000u);
     std::mt19937 random(42);
     std::uniform_int_distribution<std::size_t> piece(1, 400);

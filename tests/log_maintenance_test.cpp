@@ -315,7 +315,7 @@ TEST_F(RewriteLogTest, DeliveryHoldingTheLogOpenGoesOnAtTheNewEnd) {
 }
 
 TEST_F(RewriteLogTest, RealLogReadsBackAsTheListWithoutTheFolder) {
-    const std::string sample = test::read_file(test::shared_tool("sample-procmail.log"));
+    const std::string sample = test::read_file(test::source_file("examples/sample-procmail.log"));
     for (const std::string& variant : {sample, sample + "From x\n Subject: unfinished\n"}) {
         test::write_file(path, variant);
         const Snapshot full = snapshot_of(path);

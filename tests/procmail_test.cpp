@@ -188,8 +188,7 @@ TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
     const std::string log = home / "procmail.log";
     EXPECT_EQ(test::run_lurko({"-o", log}).out, folder_lines);
     EXPECT_EQ(test::run_lurko({"-o", "-H", log}).out, without_devnull);
-    const test::RunResult reference =
-        test::run({test::shared_tool("gen-procmail-log"), "--report", log});
+    const test::RunResult reference = test::run({test::gen_log(), "--report", log});
     EXPECT_EQ(reference.status, 0);
     EXPECT_EQ(folder_lines, reference.out);
 }

@@ -83,8 +83,8 @@ protected:
 TEST_F(Signals, InterruptDuringTheFirstReadOfALargeLog) {
     // A generated log of about 60 MB.
     const std::string big_log = home / "big.log";
-    const test::RunResult made = test::run(
-        {test::shared_tool("gen-procmail-log"), "--size", "60M", "--seed", "3", "-o", big_log});
+    const test::RunResult made =
+        test::run({test::gen_log(), "--size", "60M", "--seed", "3", "-o", big_log});
     ASSERT_EQ(made.status, 0) << made.err;
     // How long the first screen takes: the span in which the interrupts fall.
     Milliseconds first_screen{0};

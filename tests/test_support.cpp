@@ -156,8 +156,16 @@ std::string source_file(const std::string& relative) {
     return std::string(LURKO_SOURCE_DIR) + "/" + relative;
 }
 
-std::string shared_tool(const std::string& name) {
-    return std::string(LURKO_SHARED_TOOLS) + "/" + name;
+std::string gen_log() {
+    return source_file("bench/gen-log");
+}
+
+std::optional<std::string> shared_tools() {
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(LURKO_SHARED_TOOLS, ignored)) {
+        return std::nullopt;
+    }
+    return LURKO_SHARED_TOOLS;
 }
 
 }  // namespace test

@@ -75,7 +75,11 @@ std::string lurko_binary();
 // A file of the source tree, by its path from the top (examples/..., docs/...).
 std::string source_file(const std::string& relative);
 
-// A tool of the shared tools directory (gen-procmail-log, awk-report, ...).
-std::string shared_tool(const std::string& name);
+// The project's log generator, bench/gen-log.
+std::string gen_log();
+
+// The tools kept beside the project for cross-checks, ../shared/tools, when
+// they are there (a clone of the project alone has none).
+std::optional<std::string> shared_tools();
 
 }  // namespace test

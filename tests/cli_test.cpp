@@ -244,6 +244,12 @@ TEST(Options, ReportToAFileHoldsOnlyTheReport) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(test::read_file(dir / "report"), small_report);
+
+    // A report that cannot be written is a failure, told on standard error.
+    const test::RunResult full = test::run(
+        {"/bin/sh", "-c", "exec \"$0\" -o \"$1\" > /dev/full", test::lurko_binary(), log});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "lurko error: Could not write the report: No space left on device\n");
 }
 
 TEST(Options, LastOfLoopAndReportDecides) {

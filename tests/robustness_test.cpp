@@ -253,7 +253,8 @@ protected:
 // Senders, subjects and folder names made to drive the terminal: clear the
 // screen, set the title, ask for reports (which a terminal answers as if
 // typed), switch modes, reset, designate line drawing, in 7-bit form and as
-// C1 controls in UTF-8; NUL bytes, broken UTF-8, DEL, carriage returns.
+// C1 controls in UTF-8; NUL bytes, broken UTF-8, DEL, carriage returns; a
+// right-to-left override and a zero-width joiner, which would disguise text.
 // Each payload is followed by a marker ("ZQ1"...) so that the raw output can
 // be searched for the payload arriving whole.
 std::string hostile_log() {
@@ -261,7 +262,7 @@ std::string hostile_log() {
     const std::string folder_c1 =
         "c1\xc2\x9b"
         "2J\xc2\x9d"
-        "0;T\xc2\x9cZQ3\xff\xfe\xc3\xa9";
+        "0;T\xc2\x9cZQ3\xff\xfe\xc3\xa9\xe2\x80\xaeZQH\xe2\x80\x8d";
     std::string text;
     text += log_entry("one@example.org", "plain", "inbox");
     text += log_entry("a\x1b[6n@x",
@@ -292,8 +293,8 @@ TEST_F(Robustness, HostileTextShowsInertInBothLocales) {
         SCOPED_TRACE(utf8 ? "UTF-8" : "C locale");
         std::unique_ptr<Terminal> term = start_lurko(
             {{log}, home.path(), rows, cols, utf8 ? "C.UTF-8" : "C", /*keep_output=*/true});
-        const std::string c1_row =
-            std::string("c1M-^[2JM-^]0;TM-^\\ZQ3??") + (utf8 ? "\xc3\xa9" : "??");
+        const std::string c1_row = std::string("c1M-^[2JM-^]0;TM-^\\ZQ3??") +
+                                   (utf8 ? "\xc3\xa9" : "??") + "<U+202E>ZQH<U+200D>";
         const std::string status = status_line(10, 4);
         ASSERT_TRUE(shows_screen(*term, screen_of(rows, cols, status,
                                                   {
@@ -339,7 +340,8 @@ TEST_F(Robustness, HostileTextShowsInertInBothLocales) {
               "cZQ9",
               "\x0fZQA", "\x1b(0qqqZQB", "\x85ZQC", "\x1b[2KZQD", "\x1b[?25lZQE",
               "\x9b"
-              "2JZQG"}) {
+              "2JZQG",
+              "\xe2\x80\xaeZQH"}) {
             EXPECT_EQ(out.find(payload), std::string::npos) << escaped(payload);
         }
         EXPECT_EQ(out.find("after NUL"), std::string::npos);
@@ -368,7 +370,7 @@ TEST_F(Robustness, ReportOfAHostileLogIsByteExactOrInert) {
               "    4 inbox\n    3 box\x1b]0;FOLDERTITLE\x07\x1b[2JZQ2\n"
               "    2 c1\xc2\x9b"
               "2J\xc2\x9d"
-              "0;T\xc2\x9cZQ3\xff\xfe\xc3\xa9\n"
+              "0;T\xc2\x9cZQ3\xff\xfe\xc3\xa9\xe2\x80\xaeZQH\xe2\x80\x8d\n"
               "    1 nul\n");
 
     test::TerminalOptions options;
@@ -382,6 +384,7 @@ TEST_F(Robustness, ReportOfAHostileLogIsByteExactOrInert) {
     EXPECT_TRUE(only_screen_properties(term));
     EXPECT_EQ(term.row_text(5), "    3 box^[]0;FOLDERTITLE^G^[[2JZQ2");
     EXPECT_EQ(term.row_text(10), "      c: ^[[?1049l^[[?25lZQE M-^[2JZQG");
+    EXPECT_TRUE(term.row_text(9).ends_with("<U+202E>ZQH<U+200D>")) << term.row_text(9);
     EXPECT_EQ(term.row_text(6),
               "      a^[[6n@x: ^[]2;PWNED^[\\ZQ4 ^[[?1000hZQ5 ^[[?5hZQ6 "
               "^[P1$qm^[\\ZQ7 ^[[cZQ8 ^[cZQ9");

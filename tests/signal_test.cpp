@@ -1,10 +1,11 @@
 // Signals at any moment of the monitor's life: an interrupt in the middle of
 // the first read of a large log, in the middle of drawing a large screen,
-// while the help screen is up; the requests to end (SIGTERM, SIGHUP) and the
-// crash signals sent with kill. Every time the terminal must get back the
-// exact modes it had, the alternate screen must be left, and the process
-// must end as the signal says: status 0 after an interrupt, by the signal
-// itself otherwise.
+// while the help screen is up; the other signals that end a process (SIGTERM,
+// SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, a real-time one) and the crash signals
+// sent with kill. Every time the terminal must get back the exact modes it
+// had, the alternate screen must be left, and the process must end as the
+// signal says: status 0 after an interrupt, by the signal itself otherwise.
+// A signal ignored from the start, as under nohup, stays ignored.
 
 #include <csignal>
 #include <cstdio>
@@ -180,12 +181,16 @@ TEST_F(Signals, InterruptWithTheHelpScreenUp) {
     }
 }
 
-TEST_F(Signals, RequestsToEndHandTheTerminalBack) {
+TEST_F(Signals, SignalsThatEndItHandTheTerminalBack) {
     const std::string log = home / "procmail.log";
     test::write_file(log, test::read_file(test::source_file("examples/sample-procmail.log")));
     const std::vector<std::pair<int, std::string>> requests = {
         {SIGTERM, "Caught signal (SIGTERM - Terminated)\n"},
         {SIGHUP, "Caught signal (SIGHUP - Hangup)\n"},
+        {SIGQUIT, "Caught signal (SIGQUIT - Quit)\n"},
+        {SIGUSR1, "Caught signal (SIGUSR1 - User defined signal 1)\n"},
+        {SIGALRM, "Caught signal (SIGALRM - Alarm clock)\n"},
+        {SIGRTMIN + 1, "Caught signal (SIGRTMIN+1 - Real-time signal 1)\n"},
     };
     for (const auto& [number, line] : requests) {
         SCOPED_TRACE(line);
@@ -206,6 +211,22 @@ TEST_F(Signals, RequestsToEndHandTheTerminalBack) {
     }
 }
 
+TEST_F(Signals, HangupIgnoredFromTheStartStaysIgnored) {
+    const std::string log = home / "procmail.log";
+    test::write_file(log, test::read_file(test::source_file("examples/sample-procmail.log")));
+    // Started as nohup starts it: with SIGHUP ignored.
+    test::TerminalOptions options;
+    options.env = {{"LC_ALL", "C"}, {"HOME", home.path()}};
+    options.cwd = home.path();
+    Terminal term({"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\"", test::lurko_binary(), log},
+                  options);
+    ASSERT_TRUE(term.wait_for_text("New mail")) << term.screen();
+    term.send_signal(SIGHUP);
+    term.pump(quiet_time);
+    EXPECT_TRUE(term.running()) << term.error_output();
+    quit_cleanly(term, before);
+}
+
 // AddressSanitizer may take over the crash signals for its own reports; in
 // that build its handler can stand between kill and lurko's.
 bool sanitizer_build() {
@@ -221,10 +242,10 @@ TEST_F(Signals, CrashSignalsEndAsCrashesAfterHandingTheTerminalBack) {
     test::write_file(log, test::read_file(test::source_file("examples/sample-procmail.log")));
     const std::vector<std::pair<int, std::string>> crashes = {
         {SIGSEGV, "Caught signal (SIGSEGV - Segmentation fault)\n"},
-        {SIGABRT, "Caught signal (Unknown signal)\n"},
-        {SIGBUS, "Caught signal (Unknown signal)\n"},
-        {SIGFPE, "Caught signal (Unknown signal)\n"},
-        {SIGILL, "Caught signal (Unknown signal)\n"},
+        {SIGABRT, "Caught signal (SIGABRT - Aborted)\n"},
+        {SIGBUS, "Caught signal (SIGBUS - Bus error)\n"},
+        {SIGFPE, "Caught signal (SIGFPE - Floating point exception)\n"},
+        {SIGILL, "Caught signal (SIGILL - Illegal instruction)\n"},
     };
     for (const auto& [number, line] : crashes) {
         SCOPED_TRACE(line);

@@ -262,6 +262,18 @@ TEST_F(FolderViewTest, RowsShowCountNameAndTheNewMailMarker) {
     EXPECT_EQ(attributes(stdscr, 3, 9), A_BOLD);
 }
 
+TEST_F(FolderViewTest, NewMailMarkerFollowsACountWiderThanItsField) {
+    CursesScreen screen(24, 80);
+    std::string text;
+    for (int i = 0; i < 1000000; ++i) {
+        text += "  Folder: wide\n";
+    }
+    load(text);
+    monitor.draw_folders(stdscr, -1, 80);
+    // Seven digits take columns 3 to 9; the "N" comes right after them.
+    EXPECT_EQ(row_text(stdscr, 1), "   1000000N  wide");
+}
+
 TEST_F(FolderViewTest, WithoutColourTheSelectedRowIsReverse) {
     CursesScreen screen(24, 40, "xterm-mono");
     load(five_folders());

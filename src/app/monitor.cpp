@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "app/report.hpp"
+#include "log/fd_io.hpp"
 #include "ui/screen.hpp"
 
 void Monitor::run() {
@@ -33,6 +37,12 @@ void Monitor::print_report(bool wide) {
     // A terminal gets control characters in an inert form; a pipe or a file
     // gets the log's bytes unchanged.
     const ControlBytes mode = ::isatty(STDOUT_FILENO) ? ControlBytes::Caret : ControlBytes::Raw;
-    std::fflush(stdout);
-    write_report(STDOUT_FILENO, log, wide, mode);
+    // Standard output may be what failed, so the complaint goes to standard
+    // error, and the status tells a script that the report is incomplete.
+    if (std::fflush(stdout) != 0 || !write_report(STDOUT_FILENO, log, wide, mode)) {
+        const std::string line =
+            "lurko error: Could not write the report: " + std::string(std::strerror(errno)) + "\n";
+        write_all(STDERR_FILENO, line);
+        std::exit(1);
+    }
 }

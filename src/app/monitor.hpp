@@ -22,6 +22,8 @@ public:
     void run();
 
     // Prints the folder report (with `wide`, every mail) on standard output.
+    // When it cannot be written, says so on standard error and ends the
+    // process with status 1.
     void print_report(bool wide);
 
     // Brings the folder list up to date with the log and leaves out

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstring>
 
@@ -27,28 +28,120 @@ extern "C" void handle_signal(int number) {
     catch_signal(number);
 }
 
+struct SignalText {
+    int number;
+    std::string_view text;
+};
+
+// The signals whose default action ends the process, in the C library's
+// words (strsignal itself may not be called from a handler).
+constexpr SignalText signal_texts[] = {
+    {SIGHUP, "SIGHUP - Hangup"},
+    {SIGINT, "SIGINT - Interrupt"},
+    {SIGQUIT, "SIGQUIT - Quit"},
+    {SIGILL, "SIGILL - Illegal instruction"},
+    {SIGTRAP, "SIGTRAP - Trace/breakpoint trap"},
+    {SIGABRT, "SIGABRT - Aborted"},
+    {SIGBUS, "SIGBUS - Bus error"},
+    {SIGFPE, "SIGFPE - Floating point exception"},
+    {SIGUSR1, "SIGUSR1 - User defined signal 1"},
+    {SIGSEGV, "SIGSEGV - Segmentation fault"},
+    {SIGUSR2, "SIGUSR2 - User defined signal 2"},
+    // SIGPIPE keeps its default: a reader that stops reading the report ends it quietly.
+    {SIGALRM, "SIGALRM - Alarm clock"},
+    {SIGTERM, "SIGTERM - Terminated"},
+#ifdef SIGSTKFLT
+    {SIGSTKFLT, "SIGSTKFLT - Stack fault"},
+#endif
+    {SIGXCPU, "SIGXCPU - CPU time limit exceeded"},
+    {SIGXFSZ, "SIGXFSZ - File size limit exceeded"},
+    {SIGVTALRM, "SIGVTALRM - Virtual timer expired"},
+    {SIGPROF, "SIGPROF - Profiling timer expired"},
+// SIGIO is not ours: the log maintenance sets it around its file lease.
+#ifdef SIGPWR
+    {SIGPWR, "SIGPWR - Power failure"},
+#endif
+    {SIGSYS, "SIGSYS - Bad system call"},
+};
+
+// The real-time signals run from SIGRTMIN to SIGRTMAX, which the C library
+// decides at run time; Linux has at most this many of them.
+constexpr int max_realtime = 33;
+
+struct RealtimeText {
+    char text[40];
+    std::size_t size;
+
+    constexpr void append(std::string_view piece) {
+        for (const char c : piece) {
+            text[size++] = c;
+        }
+    }
+    constexpr void append_number(int number) {
+        if (number >= 10) {
+            append_number(number / 10);
+        }
+        text[size++] = static_cast<char>('0' + number % 10);
+    }
+};
+
+// "SIGRTMIN - Real-time signal 0", "SIGRTMIN+1 - Real-time signal 1"...
+constexpr std::array<RealtimeText, max_realtime> realtime_texts = [] {
+    std::array<RealtimeText, max_realtime> texts{};
+    for (int offset = 0; offset < max_realtime; ++offset) {
+        RealtimeText& name = texts[static_cast<std::size_t>(offset)];
+        name.append("SIGRTMIN");
+        if (offset > 0) {
+            name.append("+");
+            name.append_number(offset);
+        }
+        name.append(" - Real-time signal ");
+        name.append_number(offset);
+    }
+    return texts;
+}();
+
+// Read once before main, so that the handler only reads plain integers.
+const int first_realtime = SIGRTMIN;
+const int last_realtime = std::min(static_cast<int>(SIGRTMAX), SIGRTMIN + max_realtime - 1);
+
 }  // namespace
 
 std::string_view signal_name(int number) {
-    switch (number) {
-        case SIGINT:
-            return "SIGINT - Interrupt";
-        case SIGSEGV:
-            return "SIGSEGV - Segmentation fault";
-        case SIGTERM:
-            return "SIGTERM - Terminated";
-        case SIGHUP:
-            return "SIGHUP - Hangup";
-        default:
-            return "Unknown signal";
+    for (const SignalText& signal : signal_texts) {
+        if (signal.number == number) {
+            return signal.text;
+        }
     }
+    if (number >= first_realtime && number <= last_realtime) {
+        const RealtimeText& name =
+            realtime_texts[static_cast<std::size_t>(number - first_realtime)];
+        return {name.text, name.size};
+    }
+    return "Unknown signal";
 }
 
 void install_signal_handlers() {
-    // Besides an interrupt and a crash, the usual requests to end (kill, a
-    // closed terminal) and the other crashes hand the terminal back too.
-    for (const int number : {SIGINT, SIGSEGV, SIGTERM, SIGHUP, SIGABRT, SIGBUS, SIGFPE, SIGILL}) {
-        std::signal(number, handle_signal);
+    struct sigaction action {};
+    action.sa_handler = handle_signal;
+    // One handler at a time: a second signal waits until the first has ended
+    // the process.
+    sigfillset(&action.sa_mask);
+    const auto install = [&action](int number) {
+        struct sigaction inherited {};
+        // Started as ignored (nohup ignores SIGHUP): that wish is kept, but an
+        // interrupt and a crash always hand the terminal back.
+        if (number != SIGINT && number != SIGSEGV &&
+            ::sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            return;
+        }
+        ::sigaction(number, &action, nullptr);
+    };
+    for (const SignalText& signal : signal_texts) {
+        install(signal.number);
+    }
+    for (int number = first_realtime; number <= last_realtime; ++number) {
+        install(number);
     }
 }
 
@@ -70,7 +163,10 @@ void catch_signal(int number) {
         ::_exit(0);
     }
     // Anything else ends as the signal would have ended it unhandled.
-    std::signal(number, SIG_DFL);
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    ::sigaction(number, &default_action, nullptr);
     sigset_t self;
     sigemptyset(&self);
     sigaddset(&self, number);

@@ -4,17 +4,20 @@
 
 #include <string_view>
 
-// The text for a signal number: "SIGINT - Interrupt", "SIGSEGV - Segmentation
-// fault", "SIGTERM - Terminated", "SIGHUP - Hangup" or "Unknown signal".
+// The text for a signal number, as "NAME - Text" with the C library's wording
+// ("SIGINT - Interrupt", "SIGQUIT - Quit", "SIGRTMIN+3 - Real-time signal
+// 3"...) for every signal catch_signal handles, "Unknown signal" otherwise.
 std::string_view signal_name(int number);
 
-// Installs catch_signal for SIGINT, SIGSEGV, SIGTERM, SIGHUP and the other
-// signals of a crash (SIGABRT, SIGBUS, SIGFPE, SIGILL).
+// Installs catch_signal for every signal whose default action ends the
+// process, but for SIGPIPE and SIGIO. A signal that the program inherited as
+// ignored (under nohup, say) stays ignored, except SIGINT and SIGSEGV.
 void install_signal_handlers();
 
-// Restores the terminal, writes "Caught signal (NAME)" on standard error and
-// ends the process: with status 0 after SIGINT, by the signal's default
-// action otherwise, so that a crash never looks like success.
+// Restores the terminal, writes "Caught signal (NAME - Text)" on standard
+// error and ends the process: with status 0 after SIGINT, by the signal's
+// default action otherwise, so that a crash never looks like success and
+// SIGQUIT still leaves its core dump.
 [[noreturn]] void catch_signal(int number);
 
 // What catch_signal needs to hand the terminal back while curses runs: the

@@ -19,11 +19,21 @@ namespace {
 // the selection marker.
 constexpr int first_row = 1;
 constexpr int row_text_column = 1;
+constexpr int count_column = row_text_column + 2;  // after two blanks
 constexpr int new_mail_column = 9;
 constexpr int mail_column = 6;
 
 void write_text(WINDOW* window, const std::string& text) {
     waddnstr(window, text.data(), static_cast<int>(text.size()));
+}
+
+// The columns a mail count takes when written whole.
+int digits(std::uint64_t count) {
+    int columns = 1;
+    for (; count >= 10; count /= 10) {
+        ++columns;
+    }
+    return columns;
 }
 
 }  // namespace
@@ -79,7 +89,11 @@ void Monitor::draw_folders(WINDOW* window, int expanded, int width) const {
             // would leave its end behind on a mail line.
             write_text(window, folder_row_text(folder, width - row_text_column));
         }
-        if (folder.name == log.last_folder() && wmove(window, row, new_mail_column) == OK) {
+        // A count wider than its field pushes the "N" right, so that no digit
+        // is covered.
+        const int marker_column =
+            std::max(new_mail_column, count_column + digits(folder.mails.size()));
+        if (folder.name == log.last_folder() && wmove(window, row, marker_column) == OK) {
             waddstr(window, "N");
         }
         if (expanded == -1 || !is_selected) {

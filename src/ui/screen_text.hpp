@@ -7,12 +7,13 @@
 
 // Builds a line of text from the log (senders, subjects, folder names) as the
 // screen can show it safely and predictably:
-// - control characters in caret notation (^[, ^?, M-^[), so that nothing
-//   from a stranger can drive the terminal;
+// - control characters in caret notation (^[, ^?, M-^[) and Unicode format
+//   characters as their code point (<U+202E>), one column per byte, so that
+//   nothing from a stranger can drive the terminal or reorder what it shows;
 // - in the current locale, every whole printable character kept as it is
 //   (UTF-8 shows as characters in a UTF-8 locale), and every byte that does
 //   not begin one, or a character that cannot be printed, shown as '?'.
-// The line is cut before the first character (or caret form) that would take
+// The line is cut before the first character (or inert form) that would take
 // it past `max_bytes` bytes or `max_columns` screen columns; a character is
 // never split.
 class ScreenText {

@@ -203,7 +203,7 @@ TEST_F(RewriteLogTest, FiltersInPlaceKeepingInodeOwnerModeAndLinks) {
 
 TEST_F(RewriteLogTest, ReadsAndWritesLargeLogsWhole) {
     std::string large;
-    while (large.size() < (std::size_t{1} << 20)) {
+    while (large.size() < (std::size_t{3} << 20)) {  // several blocks of the rewrite
         large += procmail_log;
     }
     test::write_file(path, large);

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
-#include <fstream>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <memory>
 #include <optional>
+#include <random>
+#include <thread>
 
 #include "log/fd_io.hpp"
 #include "log/line_scanner.hpp"
@@ -18,143 +22,357 @@
 
 namespace {
 
-constexpr std::size_t min_read = std::size_t{64} << 10;
+constexpr std::size_t block_size = std::size_t{1} << 20;
+// Runs that began in an earlier block are read again through this much.
+constexpr std::size_t copy_size = std::size_t{64} << 10;
 
-// The folder named by a complete line (without its newline) when the mail log
-// scanner takes it for a "  Folder: " line, else nothing. The same rules as the
-// scanner's: an overlong line is skipped whole, and a line ends at a NUL.
-std::optional<std::string_view> folder_of_line(std::string_view line) {
-    if (line.size() > LineScanner::line_limit) {
-        return std::nullopt;
+// How long to try for the lease while deliveries hold the log open; then
+// the rewrite goes ahead without it.
+constexpr auto lease_patience = std::chrono::seconds(2);
+
+// How many times what was appended during a rewrite without a lease is moved
+// after the result before the log is cut. Each pass moves what came during
+// the one before, so they get shorter quickly.
+constexpr int append_passes = 16;
+
+// Ignores a signal for as long as it lives: the kernel tells the holder of a
+// lease with SIGIO that someone waits for the file, and by default SIGIO
+// would end the program.
+class IgnoredSignal {
+public:
+    explicit IgnoredSignal(int number) : number_(number) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(number_, &ignore, &saved_);
     }
-    line = line.substr(0, line.find('\0'));
-    if (!line.starts_with(MailLogScanner::folder_keyword)) {
-        return std::nullopt;
+    ~IgnoredSignal() { ::sigaction(number_, &saved_, nullptr); }
+    IgnoredSignal(const IgnoredSignal&) = delete;
+    IgnoredSignal& operator=(const IgnoredSignal&) = delete;
+
+private:
+    int number_;
+    struct sigaction saved_ {};
+};
+
+// Holds back the signals that ask the program to end (an interrupt, a hangup,
+// a kill) for as long as it lives, so that the log is never left half
+// rewritten; they are handled as usual once it is whole again. The signals
+// of a crash cannot wait and are not held.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigset_t held;
+        sigfillset(&held);
+        for (const int crash : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
+            sigdelset(&held, crash);
+        }
+        ::sigprocmask(SIG_BLOCK, &held, &saved_);
     }
-    return folder_name_of(line);
+    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+private:
+    sigset_t saved_{};
+};
+
+// The log open for a rewrite: a regular file, with a write lease when one
+// could be had.
+struct OpenLog {
+    UniqueFd fd;
+    bool leased = false;
+    std::uint64_t size = 0;
+};
+
+// Opens the log and takes a write lease on it. The lease is granted only
+// while no other process has the file open, so the attempt is repeated for a
+// while: a delivery holds the log open only briefly. Between attempts the
+// file is closed and the pause is random, so that two Lurkos trying at once
+// cannot keep each other from it. A log that is not a regular file gives an
+// empty descriptor.
+OpenLog open_leased(const std::string& path, int flags) {
+    std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
+    const auto deadline = std::chrono::steady_clock::now() + lease_patience;
+    for (;;) {
+        OpenLog log{open_log(path, flags, 0666)};
+        struct stat status {};
+        if (!log.fd || ::fstat(log.fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+            return {};
+        }
+        log.size = static_cast<std::uint64_t>(status.st_size);
+        if (::fcntl(log.fd.get(), F_SETLEASE, F_WRLCK) == 0) {
+            log.leased = true;
+            return log;
+        }
+        if (errno != EAGAIN || std::chrono::steady_clock::now() >= deadline) {
+            return log;  // no lease to be had here: on without it
+        }
+        log.fd.reset();
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + jitter() % 4500));
+    }
 }
 
-// Appends the file's bytes from `offset` to its end to `out`. Reads into the
-// room already reserved first, then into ever larger blocks.
-bool read_to_end(int fd, std::string& out, off_t offset) {
-    std::size_t room = std::max(min_read, out.capacity() - out.size());
-    for (;;) {
-        const std::size_t held = out.size();
-        out.resize(held + room);
-        const ssize_t got = read_fully_at(fd, out.data() + held, room, offset);
-        out.resize(held + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        if (got < 0) {
-            return false;
-        }
-        if (static_cast<std::size_t>(got) < room) {
+// Moves runs of the log towards its start while it is streamed through.
+// The destination never passes the source, so every byte is read before
+// anything is written over it.
+class Compactor {
+public:
+    explicit Compactor(int fd)
+        : fd_(fd),
+          buffer_(std::make_unique_for_overwrite<char[]>(block_size)),
+          copy_(std::make_unique_for_overwrite<char[]>(copy_size)) {}
+
+    char* buffer() const { return buffer_.get(); }
+
+    // The block now in the buffer starts at `start`.
+    void set_block(std::uint64_t start) { block_start_ = start; }
+
+    // Puts the run of the log [begin, end) at the write position, from the
+    // buffer where it holds it, else read again from the file. A run that
+    // is already in place is not written at all.
+    bool move(std::uint64_t begin, std::uint64_t end) {
+        if (begin == written_) {
+            written_ = end;
             return true;
         }
-        offset += got;
-        room *= 2;
+        if (!held_) {
+            held_.emplace();  // from the first write until the log is whole again
+        }
+        const std::uint64_t before_block = std::min(end, block_start_);
+        if (begin < before_block && !copy_from_file(begin, before_block)) {
+            return false;
+        }
+        begin = std::max(begin, block_start_);
+        if (begin < end) {
+            const std::string_view part(buffer_.get() + (begin - block_start_), end - begin);
+            if (!write_all_at(fd_, part, static_cast<off_t>(written_))) {
+                next_ = begin;
+                return false;
+            }
+            written_ += part.size();
+        }
+        return true;
     }
-}
 
-// After a failed write or truncation: the log has not been shortened yet, so
-// writing back what was read puts every byte where it was. When even that
-// fails there is nothing left to try; the failure stays silent like the rest.
-RewriteOutcome give_up(int fd, std::string_view original) {
-    static_cast<void>(write_all_at(fd, original, 0));
-    return RewriteOutcome::Failed;
-}
+    // Moves everything from `from` up to the end of the file (as the file is
+    // now) to the write position, unfiltered; the end of what was moved.
+    bool move_rest(std::uint64_t from, std::uint64_t& end) {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0) {
+            return false;
+        }
+        end = std::max<std::uint64_t>(from, static_cast<std::uint64_t>(status.st_size));
+        block_start_ = end;  // the buffer holds nothing of it
+        return move(from, end);
+    }
+
+    // After a failed write: the unfiltered rest of the file, from the first
+    // byte not yet written, moved after what was, so that nothing is lost or
+    // doubled; then cut. When even that fails there is nothing left to try.
+    void finish_unfiltered() {
+        std::uint64_t end = 0;
+        if (move_rest(next_, end)) {
+            static_cast<void>(truncate());
+        }
+    }
+
+    // Cuts the file after what was written, and lets held signals through.
+    bool truncate() {
+        const bool cut = ::ftruncate(fd_, static_cast<off_t>(written_)) == 0;
+        held_.reset();
+        return cut;
+    }
+
+    bool wrote() const { return held_.has_value(); }
+
+private:
+    bool copy_from_file(std::uint64_t begin, std::uint64_t end) {
+        while (begin < end) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(copy_size, end - begin));
+            const ssize_t got = read_fully_at(fd_, copy_.get(), want, static_cast<off_t>(begin));
+            if (got <= 0 ||
+                !write_all_at(fd_, std::string_view(copy_.get(), static_cast<std::size_t>(got)),
+                              static_cast<off_t>(written_))) {
+                next_ = begin;
+                return false;
+            }
+            begin += static_cast<std::uint64_t>(got);
+            written_ += static_cast<std::uint64_t>(got);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::unique_ptr<char[]> buffer_;  // the block being filtered
+    std::unique_ptr<char[]> copy_;    // what is read again
+    std::uint64_t block_start_ = 0;
+    std::uint64_t written_ = 0;  // where the next kept byte goes
+    std::uint64_t next_ = 0;     // after a failed write: the first byte not moved
+    std::optional<HeldSignals> held_;
+};
 
 }  // namespace
 
-void truncate_log(const std::string& path) {
-    std::ofstream log(path, std::ios::out | std::ios::trunc);
+void LogFilter::hold(std::string_view part) {
+    if (too_long_) {
+        return;
+    }
+    if (held_.size() + part.size() > LineScanner::line_limit) {
+        too_long_ = true;  // skipped whole, as the scanner skips it
+        held_.clear();
+        return;
+    }
+    held_.append(part);
+}
+
+void LogFilter::end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep) {
+    if (!line.starts_with(MailLogScanner::folder_keyword)) {
+        return;  // a NUL in the keyword's place would not match either
+    }
+    line = line.substr(0, line.find('\0'));
+    if (folder_name_of(line) == folder_) {
+        if (entry_start_ > kept_to_) {
+            keep.push_back({kept_to_, entry_start_});
+        }
+        kept_to_ = line_end;
+        dropped_ = true;
+    }
+    entry_start_ = line_end;
+}
+
+void LogFilter::feed(std::string_view bytes, std::vector<Run>& keep) {
+    const char* const base = bytes.data();
+    const char* at = base;
+    const char* const end = base + bytes.size();
+    while (at < end) {
+        const auto* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
+        if (newline == nullptr) {
+            hold(std::string_view(at, end - at));
+            break;
+        }
+        std::string_view line(at, newline - at);
+        if (!held_.empty() || too_long_) {
+            hold(line);
+            line = held_;
+        }
+        if (!too_long_ && line.size() <= LineScanner::line_limit) {
+            end_line(line, fed_ + static_cast<std::uint64_t>(newline + 1 - base), keep);
+        }
+        held_.clear();
+        too_long_ = false;
+        at = newline + 1;
+    }
+    fed_ += bytes.size();
+    if (entry_start_ > kept_to_) {
+        keep.push_back({kept_to_, entry_start_});
+        kept_to_ = entry_start_;
+    }
+}
+
+void LogFilter::finish(std::vector<Run>& keep) {
+    if (fed_ > kept_to_) {
+        keep.push_back({kept_to_, fed_});
+        kept_to_ = fed_;
+    }
 }
 
 std::string filter_log(std::string_view log, std::string_view folder_name) {
+    LogFilter filter(folder_name);
+    std::vector<LogFilter::Run> keep;
+    filter.feed(log, keep);
+    filter.finish(keep);
     std::string kept;
     kept.reserve(log.size());
-    std::size_t entry_start = 0;  // first byte of the entry in progress
-    std::size_t copied_to = 0;    // every byte before this is copied or dropped
-    std::size_t at = 0;
-    // A last line without its newline ends no entry: it may be a Folder line
-    // still being written, whose folder is not known yet.
-    for (std::size_t newline; (newline = log.find('\n', at)) != std::string_view::npos;) {
-        const std::optional<std::string_view> folder = folder_of_line(log.substr(at, newline - at));
-        at = newline + 1;
-        if (!folder) {
-            continue;
-        }
-        if (*folder == folder_name) {
-            kept.append(log.substr(copied_to, entry_start - copied_to));
-            copied_to = at;
-        }
-        entry_start = at;
+    for (const LogFilter::Run& run : keep) {
+        kept.append(log.substr(run.begin, run.end - run.begin));
     }
-    kept.append(log.substr(copied_to));
     return kept;
 }
 
-// Procmail appends to the log with O_APPEND, without a lock, and holds it open
-// for the whole delivery. So the log is rewritten in place: same inode, and a
-// writer that holds it goes on at the new end. Steps:
-//   1. read the whole log and filter it;
-//   2. read what was appended meanwhile and keep it, unfiltered, after it;
-//   3. write the result from offset 0, which stays within the old length;
-//   4. look at the size again; what arrived during the write is read and
-//      written after the result, until the size holds still;
-//   5. truncate to the result's length.
-// The remaining race: bytes appended between the last size check of step 4
-// and the truncation of step 5 land beyond the new length and are cut off.
-// That window is two system calls long, not the length of a delivery.
-RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name) {
-    // Non-blocking, so that a FIFO put in the log's place cannot hang the
-    // program before the check for a regular file below.
-    UniqueFd log(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!log) {
-        return RewriteOutcome::Failed;
+void truncate_log(const std::string& path) {
+    const IgnoredSignal lease_breaks(SIGIO);
+    const OpenLog log = open_leased(path, O_WRONLY | O_CREAT);
+    if (log.fd) {
+        static_cast<void>(::ftruncate(log.fd.get(), 0));  // silent, like every failure here
     }
-    struct stat status {};
-    if (::fstat(log.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return RewriteOutcome::Failed;
-    }
-    std::string original;
-    original.reserve(static_cast<std::size_t>(status.st_size) + min_read);
-    if (!read_to_end(log.get(), original, 0)) {
-        return RewriteOutcome::Failed;
-    }
-    std::string result = filter_log(original, folder_name);
-    if (result.size() == original.size()) {
-        return RewriteOutcome::Unchanged;  // filtering only ever drops bytes
-    }
+}
 
-    const std::size_t filtered_size = original.size();
-    if (!read_to_end(log.get(), original, static_cast<off_t>(filtered_size))) {
-        return RewriteOutcome::Failed;  // nothing written yet
+// Steps:
+//   1. open the log and take a write lease (see open_leased);
+//   2. stream through the log as long as it was when opened, block by
+//      block: the filter tells which runs stay, and they are written
+//      behind what was read; nothing is written before the first entry
+//      that goes;
+//   3. move what was appended meanwhile after the result (nothing, under a
+//      lease), a bounded number of times;
+//   4. cut the file after the result; closing it lets the lease go.
+// From the first write until the cut, the signals that end the program are
+// held back.
+RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name) {
+    const IgnoredSignal lease_breaks(SIGIO);  // outlives the lease, released with the file
+    const OpenLog log = open_leased(path, O_RDWR);
+    if (!log.fd) {
+        return RewriteOutcome::Failed;
     }
-    result.append(original, filtered_size);
-    if (!write_all_at(log.get(), result, 0)) {
-        return give_up(log.get(), original);
-    }
-    // The result is shorter than what was read, so these writes never reach
-    // bytes that have not been read.
-    for (;;) {
-        struct stat now {};
-        if (::fstat(log.get(), &now) != 0) {
-            return give_up(log.get(), original);
+    const int fd = log.fd.get();
+    Compactor compactor(fd);
+    LogFilter filter(folder_name);
+    std::vector<LogFilter::Run> keep;
+    const auto move_kept = [&] {
+        for (const LogFilter::Run& run : keep) {
+            if (!compactor.move(run.begin, run.end)) {
+                return false;
+            }
         }
-        if (now.st_size <= static_cast<off_t>(original.size())) {
+        keep.clear();
+        return true;
+    };
+    const auto failed = [&] {
+        if (compactor.wrote()) {
+            compactor.finish_unfiltered();
+        }
+        return RewriteOutcome::Failed;
+    };
+
+    while (filter.fed() < log.size) {
+        const std::uint64_t start = filter.fed();
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block_size, log.size - start));
+        const ssize_t got = read_fully_at(fd, compactor.buffer(), want, static_cast<off_t>(start));
+        if (got < 0) {
+            return failed();
+        }
+        if (got == 0) {
+            break;  // shorter than it was: someone else cut it
+        }
+        compactor.set_block(start);
+        filter.feed(std::string_view(compactor.buffer(), static_cast<std::size_t>(got)), keep);
+        if (!move_kept()) {
+            return failed();
+        }
+    }
+    filter.finish(keep);
+    if (!move_kept()) {
+        return failed();
+    }
+    if (!filter.dropped_any()) {
+        return RewriteOutcome::Unchanged;  // nothing was written
+    }
+    std::uint64_t read_to = filter.fed();
+    for (int pass = 0; pass < append_passes; ++pass) {
+        std::uint64_t end = 0;
+        if (!compactor.move_rest(read_to, end)) {
+            return failed();
+        }
+        if (end == read_to) {
             break;
         }
-        const std::size_t seen = original.size();
-        if (!read_to_end(log.get(), original, static_cast<off_t>(seen))) {
-            return give_up(log.get(), original);
-        }
-        const std::string_view arrived = std::string_view(original).substr(seen);
-        if (!write_all_at(log.get(), arrived, static_cast<off_t>(result.size()))) {
-            return give_up(log.get(), original);
-        }
-        result.append(arrived);
+        read_to = end;
     }
-    if (::ftruncate(log.get(), static_cast<off_t>(result.size())) != 0) {
-        return give_up(log.get(), original);
+    if (!compactor.truncate()) {
+        return RewriteOutcome::Failed;  // nothing left to move: the log holds the result and a tail
     }
-    return log.close() ? RewriteOutcome::Rewritten : RewriteOutcome::Failed;
+    return RewriteOutcome::Rewritten;
 }

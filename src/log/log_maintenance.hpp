@@ -1,17 +1,59 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Empties the log, creating it when it is missing. A log that cannot be
-// opened is left as it was, silently: the caller has nothing to add.
+// opened is left as it was, silently: the caller has nothing to add. Writers
+// are held off meanwhile where the system allows it (see rewrite_log).
 void truncate_log(const std::string& path);
 
-// The log without the entries of the folder `folder_name`. An entry is the run
-// of lines after the previous "  Folder: " line (or the start) up to and
-// including its own "  Folder: " line, and it goes exactly when that line names
-// the folder as the mail log scanner reads it. A last line without its newline
-// ends no entry (it may still be being written). Every other byte stays, in order.
+// Splits a log into entries as it streams past and tells which bytes stay
+// when the entries of one folder go. An entry is the run of lines after the
+// previous "  Folder: " line (or the start) up to and including its own
+// "  Folder: " line, and it goes exactly when that line names the folder as
+// the mail log scanner reads it (the same line rules: a line over the line
+// limit is no Folder line, a line ends at a NUL). A last line without its
+// newline ends no entry: it may still be being written.
+class LogFilter {
+public:
+    // A run of bytes of the log that stays, by offsets in the log.
+    struct Run {
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+        bool operator==(const Run&) const = default;
+    };
+
+    explicit LogFilter(std::string_view folder_name) : folder_(folder_name) {}
+
+    // Takes the next bytes of the log, which begin at offset fed(), and
+    // appends to `keep`, in order, the runs now known to stay.
+    void feed(std::string_view bytes, std::vector<Run>& keep);
+
+    // At the end of the log: what is still undecided stays.
+    void finish(std::vector<Run>& keep);
+
+    // Bytes fed so far.
+    std::uint64_t fed() const { return fed_; }
+    // Whether an entry of the folder was found.
+    bool dropped_any() const { return dropped_; }
+
+private:
+    void end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep);
+    void hold(std::string_view part);
+
+    std::string folder_;
+    std::uint64_t fed_ = 0;
+    std::uint64_t kept_to_ = 0;      // every byte before this is decided and told
+    std::uint64_t entry_start_ = 0;  // the first byte of the entry in progress
+    std::string held_;               // the start of a line that goes on in the next bytes
+    bool too_long_ = false;          // that line is over the line limit
+    bool dropped_ = false;
+};
+
+// The log without the entries of the folder `folder_name` (see LogFilter).
 std::string filter_log(std::string_view log, std::string_view folder_name);
 
 // What rewrite_log did. The program ignores it (failures are silent there);
@@ -23,6 +65,15 @@ enum class RewriteOutcome {
 };
 
 // Removes the entries of `folder_name` from the log file in place, keeping its
-// inode, owner, permissions, links and every other byte, plus whatever was
-// appended meanwhile. A log that cannot be opened or read is not written.
+// inode, owner, permissions, links and every other byte. The file is streamed
+// through in blocks, what stays written behind what is read, so the memory it
+// takes does not grow with the log.
+//
+// Writers are held off with a Linux write lease where one can be had: while
+// it is held every other open of the file waits, so no delivery can come in
+// between. Where none can be had (the log belongs to another user, a file
+// system without leases, a program that keeps the log open), the rewrite is
+// done all the same, and what was appended meanwhile is moved after the
+// result; a delivery appended in the last moment before the truncation is
+// then lost.
 RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name);

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
-
 #include <utility>
 
 // Owns an open file descriptor and closes it when it goes. Move-only.
@@ -46,9 +46,27 @@ private:
     int fd_ = -1;
 };
 
-// Opens a file for reading. Non-blocking, so that a FIFO or a device put in
-// the place of a log or an rc file reads as empty instead of hanging the
-// program; for a regular file it changes nothing.
+// Opens the log (or an rc file) without waiting: a FIFO or a device in its
+// place must not hang the program, and reads as empty. When another program
+// (another Lurko rewriting the log) holds a lease on the file, the open is
+// refused with EWOULDBLOCK; then it waits until that program is done, which
+// is short, and cannot hang on a FIFO: only regular files have leases.
+// `mode` is for O_CREAT.
+inline UniqueFd open_log(const std::string& path, int flags, mode_t mode = 0) {
+    constexpr int always = O_CLOEXEC | O_NOCTTY;
+    const int fd = ::open(path.c_str(), flags | always | O_NONBLOCK, mode);
+    if (fd >= 0 || errno != EWOULDBLOCK) {
+        return UniqueFd(fd);
+    }
+    for (;;) {
+        const int waited = ::open(path.c_str(), flags | always, mode);
+        if (waited >= 0 || errno != EINTR) {
+            return UniqueFd(waited);
+        }
+    }
+}
+
+// Opens a file for reading, as open_log does.
 inline UniqueFd open_to_read(const std::string& path) {
-    return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return open_log(path, O_RDONLY);
 }

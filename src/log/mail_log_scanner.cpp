@@ -6,11 +6,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <istream>
 #include <limits>
+#include <utility>
 
-#include "log/fd_io.hpp"
-#include "log/fd_streambuf.hpp"
 #include "log/unique_fd.hpp"
 
 #ifdef __SSE2__
@@ -63,11 +61,24 @@ std::size_t blank_offset(std::string_view text) {
 
 // True when the line that starts at `offset` is longer than a line the
 // scanner dispatches, or cannot be read.
-bool line_too_long(int fd, std::uint64_t offset) {
+bool line_too_long(const LogBytes& log, std::uint64_t offset) {
     std::string line(LineScanner::line_limit + 1, '\0');
-    const ssize_t got = read_fully_at(fd, line.data(), line.size(), static_cast<off_t>(offset));
+    const ssize_t got = log.read_at(line.data(), line.size(), offset);
     return got < 0 ||
            (static_cast<std::size_t>(got) == line.size() && line.find('\n') == std::string::npos);
+}
+
+// The `count` bytes at `offset`, or fewer where the log ends; false when
+// they cannot be read.
+bool bytes_at(const LogBytes& log, std::uint64_t offset, std::string& out, std::size_t count) {
+    out.resize(count);
+    const ssize_t got = log.read_at(out.data(), count, offset);
+    out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return got >= 0;
+}
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 }  // namespace
@@ -134,121 +145,126 @@ void MailLogScanner::clear_read() {
 
 void MailLogScanner::reload(const std::string& path) {
     const UniqueFd fd = open_to_read(path);
-    read_whole(fd.get());  // a log that could not be opened reads as empty
+    read_whole(LogBytes::file(fd.get()));  // a log that could not be opened reads as empty
     show_everything_read();
 }
 
 void MailLogScanner::update(const std::string& path) {
     const UniqueFd fd = open_to_read(path);
-    struct stat status {};
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !read_appended(fd.get(), status)) {
-        read_whole(fd.get());
-    }
-    show_everything_read();
+    update(LogBytes::file(fd.get()));
 }
 
-void MailLogScanner::read_whole(int fd) {
+void MailLogScanner::update(const LogBytes& log) {
+    std::vector<std::string> removed;
+    if (std::exchange(keep_removals_, false)) {
+        std::vector<const Folder*> listed = folders_;
+        std::sort(listed.begin(), listed.end());
+        for (const Folder& folder : read_folders_) {
+            if (!std::binary_search(listed.begin(), listed.end(), &folder)) {
+                removed.push_back(folder.name);
+            }
+        }
+    }
+    LogStatus status;
+    if (!log.status(status) || !read_appended(log, status)) {
+        read_whole(log);
+    }
+    show_everything_read();
+    for (std::string& name : removed) {
+        remove_folder(std::move(name));
+    }
+}
+
+void MailLogScanner::read_whole(const LogBytes& log) {
     clear_read();
     // An entry left half-written by the last read must not lend its sender or
     // subject to the first mail of this one.
     pending_from_.clear();
     pending_subject_.clear();
     position_ = ReadPosition{};
-    struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
-        return;
+    LogStatus status;
+    if (log.status(status)) {
+        remember_position(log, status, 0, log.scan_from(*this, 0));
     }
-    FdStreamBuf buffer(fd);
-    std::istream in(&buffer);
-    remember_position(fd, status, 0, scan(in));
 }
 
 // Reads what was appended since the last read and returns true, or returns
 // false when the log cannot be continued and must be read whole: it is
-// another file, it got shorter, it kept its size but was written to, the
-// bytes before the point reached differ, or a partial Folder line that
-// already counted a mail has grown, or a partial From or Subject line that
-// set its field has grown too long to be read.
-bool MailLogScanner::read_appended(int fd, const struct stat& status) {
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    if (!position_.valid || status.st_dev != position_.device || status.st_ino != position_.inode ||
-        size < position_.end) {
+// another file, it got shorter, it kept its size but was written to, its
+// first bytes or the bytes before the point reached differ, or a partial
+// Folder line that already counted a mail has grown, or a partial From or
+// Subject line that set its field has grown too long to be read.
+//
+// What this cannot see: an edit in place that keeps those bytes and the size
+// order, changing only bytes in between and growing the file (an editor that
+// writes the file over, then a delivery). Redraw reads the log whole.
+bool MailLogScanner::read_appended(const LogBytes& log, const LogStatus& status) {
+    if (!position_.valid || status.device != position_.device || status.inode != position_.inode ||
+        status.size < position_.end) {
         return false;
     }
-    if (size == position_.end) {
+    if (status.size == position_.end) {
         // Nothing new after a change of owner or mode; but bytes rewritten in
         // place (an edit, a truncation and a rewrite of the same length) move
         // the modification time.
-        return status.st_mtim.tv_sec == position_.modified.tv_sec &&
-               status.st_mtim.tv_nsec == position_.modified.tv_nsec;
+        return same_time(status.modified, position_.modified);
     }
     if (position_.partial_recorded) {
         return false;
     }
-    const std::string& tail = position_.tail;
-    std::string seen(tail.size(), '\0');
-    const auto tail_start = static_cast<off_t>(position_.complete - tail.size());
-    if (read_fully_at(fd, seen.data(), seen.size(), tail_start) !=
-            static_cast<ssize_t>(seen.size()) ||
-        seen != tail) {
+    std::string seen;
+    const std::uint64_t tail_start = position_.complete - position_.tail.size();
+    if (!bytes_at(log, tail_start, seen, position_.tail.size()) || seen != position_.tail ||
+        !bytes_at(log, 0, seen, position_.head.size()) || seen != position_.head) {
         return false;
     }
     // The partial last line, if any, is read again from its start: a From or
     // Subject line sets its field again, whole this time.
     const std::uint64_t start = position_.complete;
-    if (::lseek(fd, static_cast<off_t>(start), SEEK_SET) != static_cast<off_t>(start)) {
-        return false;
-    }
-    FdStreamBuf buffer(fd);
-    std::istream in(&buffer);
-    const ScanResult result = scan(in);
+    const ScanResult result = log.scan_from(*this, start);
     // Read again, a partial From or Subject line sets its field whole; but
     // once it has grown past the line limit the scan skips it, and the value
     // it set before must go too. (Looked at after the scan: the line only
     // grows, so what the scan saw is never longer than what this sees.)
-    if (position_.partial_pending && line_too_long(fd, start)) {
+    if (position_.partial_pending && line_too_long(log, start)) {
         return false;
     }
-    remember_position(fd, status, start, result);
+    remember_position(log, status, start, result);
     return true;
 }
 
-void MailLogScanner::remember_position(int fd, const struct stat& status, std::uint64_t start,
-                                       const ScanResult& result) {
-    constexpr std::size_t tail_size = 64;
+void MailLogScanner::remember_position(const LogBytes& log, const LogStatus& status,
+                                       std::uint64_t start, const ScanResult& result) {
+    constexpr std::size_t compared = 64;  // bytes of the head and of the tail
     position_.valid = true;
-    position_.device = status.st_dev;
-    position_.inode = status.st_ino;
+    position_.device = status.device;
+    position_.inode = status.inode;
     position_.complete = start + result.complete_bytes;
     position_.end = start + result.bytes_read;
 
     const std::uint64_t partial = position_.end - position_.complete;
     position_.partial_recorded = false;
     position_.partial_pending = false;
-    if (partial > 0 && partial <= line_limit) {
-        std::string line(folder_keyword.size(), '\0');
-        const ssize_t got =
-            read_fully_at(fd, line.data(), line.size(), static_cast<off_t>(position_.complete));
-        line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::string line;
+    if (partial > 0 && partial <= line_limit &&
+        bytes_at(log, position_.complete, line, folder_keyword.size())) {
         position_.partial_recorded = matches(folder_keyword, line);
         position_.partial_pending = matches(from_keyword, line) || matches(subject_keyword, line);
     }
 
-    position_.tail.assign(
-        static_cast<std::size_t>(std::min<std::uint64_t>(tail_size, position_.complete)), '\0');
-    const auto tail_start = static_cast<off_t>(position_.complete - position_.tail.size());
-    if (read_fully_at(fd, position_.tail.data(), position_.tail.size(), tail_start) !=
-        static_cast<ssize_t>(position_.tail.size())) {
+    const auto kept =
+        static_cast<std::size_t>(std::min<std::uint64_t>(compared, position_.complete));
+    if (!bytes_at(log, position_.complete - kept, position_.tail, kept) ||
+        position_.tail.size() != kept || !bytes_at(log, 0, position_.head, kept) ||
+        position_.head.size() != kept) {
         position_.valid = false;  // the next change reads the log whole
     }
     // Taken after the scan, and kept only when the file holds exactly what
     // was read; otherwise unknown, and a later change that leaves the size
     // at `end` reads the log whole.
-    struct stat after {};
+    LogStatus after;
     position_.modified =
-        ::fstat(fd, &after) == 0 && static_cast<std::uint64_t>(after.st_size) == position_.end
-            ? after.st_mtim
-            : timespec{};
+        log.status(after) && after.size == position_.end ? after.modified : timespec{};
 }
 
 void MailLogScanner::show_everything_read() {

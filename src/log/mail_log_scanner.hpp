@@ -11,6 +11,7 @@
 #include "log/folder.hpp"
 #include "log/folder_index.hpp"
 #include "log/line_scanner.hpp"
+#include "log/log_bytes.hpp"
 #include "log/text_arena.hpp"
 
 // The first word after `keyword` at the front of `line`: empty when the rest
@@ -45,10 +46,20 @@ public:
     // reload. Either way the list is rebuilt from everything read, so
     // folders removed from it come back, and it equals what reload gives.
     void update(const std::string& path);
+    // The same for a log given as LogBytes (a file, or bytes in memory).
+    void update(const LogBytes& log);
 
     // Makes the next update read the log whole: for after the program itself
     // rewrote or emptied it.
     void forget_read_position() { position_.valid = false; }
+
+    // Makes the next update read the log whole, and keep out of the list the
+    // folders removed from it since the last read: for a redraw the user
+    // asked for, which shows the log as it is, marks as read kept.
+    void reread_next_update() {
+        position_.valid = false;
+        keep_removals_ = true;
+    }
 
     // Drops the folder of that name from the list, if it is there; the others
     // keep their order. The log itself is not touched.
@@ -79,20 +90,22 @@ private:
         std::uint64_t end = 0;          // end of everything read, a last partial line included
         bool partial_recorded = false;  // that partial line was a Folder line
         bool partial_pending = false;   // it was a From or Subject line, and set its field
+        std::string head;               // the first bytes of the log, up to `complete`
         std::string tail;               // the bytes just before `complete`
         timespec modified{};            // modification time at `end` bytes; zero when unknown
     };
 
     void record_mail(std::string_view folder_name);
     void clear_read();
-    void read_whole(int fd);
-    bool read_appended(int fd, const struct stat& status);
-    void remember_position(int fd, const struct stat& status, std::uint64_t start,
+    void read_whole(const LogBytes& log);
+    bool read_appended(const LogBytes& log, const LogStatus& status);
+    void remember_position(const LogBytes& log, const LogStatus& status, std::uint64_t start,
                            const ScanResult& result);
     void show_everything_read();
     void sort_folders();
 
     ReadPosition position_;
+    bool keep_removals_ = false;
 
     std::deque<Folder> read_folders_;  // every folder read, in order of first mail
     FolderIndex by_name_;

@@ -74,6 +74,7 @@ void Monitor::show_help() const {
     if (!window.is_open()) {
         return;  // no window to read the quit key from: back to the main screen
     }
+    wtimeout(window.handle(), 400);  // a pass at least every 0.4 seconds
     const std::string bar_text = help_bar_text();
     bool first_pass = true;
     for (;;) {

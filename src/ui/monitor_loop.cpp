@@ -2,12 +2,21 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/monitor.hpp"
 #include "log/file_watch.hpp"
 #include "ui/key_bindings.hpp"
+#include "ui/keyboard.hpp"
 #include "ui/status_bar.hpp"
 #include "ui/window.hpp"
+
+namespace {
+
+// How long a pass waits for a key before it looks at the log again.
+constexpr int key_wait_ms = 400;
+
+}  // namespace
 
 void Monitor::draw_screen(Window& screen, const std::string& status,
                           const std::string& keys) const {
@@ -29,10 +38,15 @@ void Monitor::draw_screen(Window& screen, const std::string& status,
 // carry out its command.
 void Monitor::run_screen() {
     Window screen(stdscr);
+    Keyboard keyboard(stdscr);
     intrflush(stdscr, TRUE);
     bool need_clear = false;
     bool need_redraw = true;
     bool launched = false;
+    // After d and r, keys typed before the new list is on screen were meant
+    // for the old one: they are dropped. After l the log is read whole.
+    bool drop_typeahead = false;
+    bool read_again = false;
 
     refresh_list();
     FileWatch watch(settings.logfile);
@@ -41,7 +55,7 @@ void Monitor::run_screen() {
     std::string keys = key_summary();
 
     for (;;) {
-        if (watch.changed()) {
+        if (watch.changed() || std::exchange(read_again, false)) {
             refresh_list();
             status = status_text(settings, log);
             need_redraw = true;
@@ -81,10 +95,18 @@ void Monitor::run_screen() {
             draw_screen(screen, status, keys);
         }
         wrefresh(screen.handle());
+        if (std::exchange(drop_typeahead, false)) {
+            flushinp();
+        }
 
-        const int key = wgetch(stdscr);
-        if (dispatch(key_to_command(key), need_clear, need_redraw, launched)) {
+        const Command command = key_to_command(keyboard.wait_key(key_wait_ms));
+        if (dispatch(command, need_clear, need_redraw, launched)) {
             break;
+        }
+        drop_typeahead = command == Command::RemoveFolder || command == Command::ClearLog;
+        if (command == Command::Redraw) {
+            log.reread_next_update();
+            read_again = true;
         }
     }
     screen.close();

@@ -4,6 +4,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -355,6 +357,10 @@ TEST(ClearLog, LogThatCannotBeEmptiedIsNotReported) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(test::read_file(dir / "a-directory/keep"), "x");
+    // A FIFO that nobody reads is not waited on.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(test::run_lurko({"-c", fifo}).status, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -179,6 +179,47 @@ TEST(IncrementalRead, SameLengthRewriteIsReadWhole) {
     EXPECT_EQ(scanner.folders()[0]->name, "other");
 }
 
+TEST_F(Faults, RedrawReadsAnEditTheAppendedReadingCannotSee) {
+    const std::string text = log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "bills") +
+                             log_entry("c@x", "three", "inbox") + log_entry("d@x", "four", "inbox");
+    test::write_file(log, text);
+    std::unique_ptr<Terminal> term = start();
+    ASSERT_TRUE(shows_status(*term, status_line(4, 2)));
+    // One write renames "bills" and appends a delivery: the head of the log
+    // and the bytes before the point it was read to stay as they were.
+    std::string edited = text + log_entry("e@x", "five", "inbox");
+    const std::size_t at = edited.find("bills");
+    edited.replace(at, 5, "money");
+    const int fd = ::open(log.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, edited.data() + at, edited.size() - at, static_cast<off_t>(at)),
+              static_cast<ssize_t>(edited.size() - at));
+    ::close(fd);
+    ASSERT_TRUE(shows_status(*term, status_line(5, 2)));
+    term->type("l");
+    ASSERT_TRUE(shows_row(*term, 2, "       1   money"));
+    quit_cleanly(*term, before);
+}
+
+// Standard input at its end: the monitor stops reading it, and goes on
+// watching the log without spinning, until a signal ends it.
+TEST_F(Faults, KeyboardAtItsEnd) {
+    test::write_file(log, log_entry("a@x", "one", "inbox"));
+    test::TerminalOptions options;
+    options.env = {{"LC_ALL", "C"}, {"HOME", home.path()}};
+    Terminal term({"/bin/sh", "-c", "exec \"$0\" \"$1\" < /dev/null", test::lurko_binary(), log},
+                  options);
+    ASSERT_TRUE(shows_status(term, status_line(1, 1)));
+    const Milliseconds used = cpu_time(term.pid());
+    term.pump(Milliseconds(2000));
+    EXPECT_LT((cpu_time(term.pid()) - used).count(), 500) << "it spins";
+    test::append_file(log, log_entry("b@x", "two", "inbox"));
+    ASSERT_TRUE(shows_status(term, status_line(2, 1)));
+    term.send_signal(SIGTERM);
+    ASSERT_TRUE(term.wait_exit());
+    EXPECT_EQ(term.exit_signal(), SIGTERM);
+    EXPECT_TRUE(same_modes(before, term.modes()));
+}
+
 TEST_F(Faults, CommandsOnALogThatIsGone) {
     const std::string text = log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "work");
     test::write_file(log, text);
@@ -244,6 +285,9 @@ TEST_F(Faults, LogTurnedIntoAFifo) {
     // the log neither block nor change it.
     term->type("rd");
     ASSERT_TRUE(stays(*term, status_line(0, 0)));
+    term->type("b");
+    ASSERT_TRUE(shows_status(*term, status_line(0, 0) + " (beep on)"));
+    term->type("b");
 
     // A writer that never stops: the monitor must not get stuck reading;
     // a key still gets its answer.

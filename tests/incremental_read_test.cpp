@@ -87,6 +87,14 @@ TEST_F(IncrementalRead, ReadsWholeWhenTheLogIsNotJustLonger) {
     log.update(path);
     EXPECT_EQ(snapshot(log), full_read(path));
 
+    // Edited in place at its head, the last bytes read kept, then grown: an
+    // editor's save followed by a delivery.
+    test::write_file(path, "  Folder: ten\n  Folder: six\n  Folder: six\n");
+    log.update(path);
+    test::write_file(path, "  Folder: xxx\n  Folder: six\n  Folder: six\n  Folder: new\n");
+    log.update(path);
+    EXPECT_EQ(snapshot(log), full_read(path));
+
     // Replaced by another file under the same name.
     const std::string other = dir / "other.log";
     test::write_file(other, "  Folder: six\n  Folder: six\n  Folder: ten\n");
@@ -101,6 +109,29 @@ TEST_F(IncrementalRead, ReadsWholeWhenTheLogIsNotJustLonger) {
     test::write_file(path, "  Folder: back\n");
     log.update(path);
     EXPECT_EQ(snapshot(log), full_read(path));
+}
+
+TEST_F(IncrementalRead, RereadShowsTheLogWholeAndKeepsRemovals) {
+    std::string head;
+    std::string tail;
+    for (int i = 0; i < 6; ++i) {
+        head += "  Folder: a\n";
+        tail += "  Folder: c\n";
+    }
+    MailLogScanner log;
+    test::write_file(path, head + "  Folder: b\n" + tail);
+    log.update(path);
+    log.remove_folder("a");
+    // An edit the appended reading cannot see (its head and the bytes before
+    // the point reached are as they were), then a delivery.
+    test::write_file(path, head + "  Folder: x\n" + tail + "  Folder: e\n");
+    log.reread_next_update();
+    log.update(path);
+    std::vector<std::string> names;
+    for (const Folder* folder : log.folders()) {
+        names.push_back(folder->name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"c", "x", "e"}));  // "a" stays marked read
 }
 
 TEST_F(IncrementalRead, RemovedFoldersComeBackAtTheNextUpdate) {

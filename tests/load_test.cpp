@@ -132,21 +132,6 @@ std::optional<std::size_t> total_shown(const Terminal& term) {
     return total;
 }
 
-// Monitor CPU time so far (user and system), from /proc.
-Milliseconds cpu_time(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long long ticks = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14 || index == 15) {  // utime, stime
-            ticks += std::stoll(field);
-        }
-    }
-    return Milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
-}
-
 // What to do in the middle of the burst.
 enum class During { Nothing, RemoveFolder, ClearLog };
 

@@ -330,3 +330,126 @@ TEST_F(RewriteLogTest, RealLogReadsBackAsTheListWithoutTheFolder) {
 }
 
 }  // namespace
+
+// --- Rewrites among other writers ----------------------------------------------------
+
+namespace {
+
+// Runs `work` in a child process once `go` is called; the child's exit
+// status or -1 from wait().
+class Child {
+public:
+    template <class Work>
+    explicit Child(Work work) {
+        int pipe_fds[2];
+        EXPECT_EQ(::pipe(pipe_fds), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            char byte = 0;
+            ::close(pipe_fds[1]);
+            ::_exit(::read(pipe_fds[0], &byte, 1) == 1 && work() ? 0 : 1);
+        }
+        ::close(pipe_fds[0]);
+        go_ = pipe_fds[1];
+    }
+    void go() { EXPECT_EQ(::write(go_, "g", 1), 1); }
+    int wait() {
+        ::close(go_);
+        int status = 0;
+        return ::waitpid(pid_, &status, 0) == pid_ ? status : -1;
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int go_ = -1;
+};
+
+// `count` numbered deliveries, most to "keep", every fifth to "drop".
+std::string numbered(int first, int count) {
+    std::string text;
+    for (int i = first; i < first + count; ++i) {
+        const std::string number = std::to_string(i);
+        text += test::log_entry(number + "@x", number, i % 5 == 0 ? "drop" : "keep");
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(RewriteLogTest, DeliveriesDuringRewritesAreNeitherLostNorDoubled) {
+    test::write_file(path, numbered(0, 2000));
+    Child writer([&] {
+        for (int i = 2000; i < 30000; ++i) {  // as Procmail: open, one write, close
+            const std::string entry = numbered(i, 1);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+            if (fd < 0 || ::write(fd, entry.data(), entry.size()) != ssize_t(entry.size())) {
+                return false;
+            }
+            ::close(fd);
+            ::usleep(20);
+        }
+        return true;
+    });
+    writer.go();
+    int status = 0;
+    int rewrites = 0;
+    for (; ::waitpid(writer.pid(), &status, WNOHANG) == 0; ++rewrites) {
+        EXPECT_NE(rewrite_log(path, "drop"), RewriteOutcome::Failed);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GT(rewrites, 10);
+    rewrite_log(path, "drop");
+    const std::string now = test::read_file(path);
+    const std::string expected = filter_log(numbered(0, 30000), "drop");
+    EXPECT_TRUE(now == expected) << "deliveries lost or doubled: " << now.size() << " bytes, not "
+                                 << expected.size();
+}
+
+TEST_F(RewriteLogTest, TwoRewritesAtOnceBothStick) {
+    const std::string log = numbered(0, 20000) + test::log_entry("z@x", "other", "other");
+    for (int round = 0; round < 3; ++round) {
+        test::write_file(path, log);
+        Child first([&] { return rewrite_log(path, "drop") == RewriteOutcome::Rewritten; });
+        Child second([&] { return rewrite_log(path, "other") == RewriteOutcome::Rewritten; });
+        first.go();
+        second.go();
+        EXPECT_EQ(first.wait(), 0);
+        EXPECT_EQ(second.wait(), 0);
+        EXPECT_TRUE(test::read_file(path) == filter_log(filter_log(log, "drop"), "other"))
+            << "a removal was undone in round " << round;
+    }
+}
+
+TEST_F(RewriteLogTest, InterruptedRewriteLeavesTheLogWhole) {
+    const std::string log = numbered(0, 200000);  // tens of milliseconds to rewrite
+    const std::string filtered = filter_log(log, "drop");
+    for (int delay_us : {0, 2000, 5000, 10000, 20000, 40000}) {
+        test::write_file(path, log);
+        Child rewriter([&] { return rewrite_log(path, "drop") == RewriteOutcome::Rewritten; });
+        rewriter.go();
+        ::usleep(static_cast<useconds_t>(delay_us));
+        ::kill(rewriter.pid(), SIGINT);
+        rewriter.wait();
+        const std::string now = test::read_file(path);
+        EXPECT_TRUE(now == log || now == filtered) << "after " << delay_us << " us";
+    }
+}
+
+TEST_F(RewriteLogTest, WithoutALeaseTheRewriteIsDoneInPlace) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to become another user than the log's owner";
+    }
+    test::write_file(path, procmail_log);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    // Nobody may write the log but not lease it: it is not theirs.
+    Child stranger([&] {
+        return ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+               rewrite_log(path, "friends") == RewriteOutcome::Rewritten;
+    });
+    stranger.go();
+    EXPECT_EQ(stranger.wait(), 0);
+    EXPECT_EQ(test::read_file(path), filter_log(procmail_log, "friends"));
+    EXPECT_EQ(status_of(path).st_uid, 0u);
+}

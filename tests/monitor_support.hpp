@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -155,6 +159,21 @@ inline ::testing::AssertionResult same_modes(const termios& expected, const term
 inline termios fresh_modes() {
     Terminal fresh({"/bin/sleep", "30"});
     return fresh.modes();
+}
+
+// The CPU time a process has used so far (user and system), from /proc.
+inline Milliseconds cpu_time(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long long ticks = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14 || index == 15) {  // utime, stime
+            ticks += std::stoll(field);
+        }
+    }
+    return Milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
 // How to start lurko in a terminal.

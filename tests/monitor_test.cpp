@@ -418,6 +418,10 @@ TEST_F(MonitorTest, MarkReadLastsUntilTheNextDelivery) {
     ASSERT_TRUE(term->settle(quiet_time));
     EXPECT_EQ(test::read_file(log), original);  // the log is not touched
     EXPECT_FALSE(term->contains("friends"));
+    term->type("l");  // read whole again: still marked read
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(term->row_text(0), "Lurko -- New mail: 27 in 16 folders");
+    EXPECT_FALSE(term->contains("friends"));
 
     deliver(log, "lists.dev");
     ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 17 folders"));
@@ -489,6 +493,21 @@ TEST_F(MonitorTest, RemoveFolderTakesOnlyItsEntriesOutOfTheLog) {
     deliver(log, "work/2");
     ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 39 in 15 folders"));
     EXPECT_EQ(term->row_text(4), "       2 N work/2");
+    quit(*term);
+}
+
+TEST_F(MonitorTest, KeysTypedForTheOldListAreDropped) {
+    test::write_file(log, log_entry("a@x", "1", "a") + log_entry("a@x", "2", "a") +
+                              log_entry("b@x", "3", "b") + log_entry("c@x", "4", "c"));
+    std::unique_ptr<Terminal> term = start_drawn({});
+    // The second d comes before the list without "a" is on the screen.
+    term->type("dd");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 2 in 2 folders"));
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(term->row_text(0), "Lurko -- New mail: 2 in 2 folders");
+    term->type("d");  // typed for the list on the screen: it acts
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 1 in 1 folder"));
+    EXPECT_EQ(test::read_file(log), log_entry("b@x", "3", "b"));
     quit(*term);
 }
 

@@ -28,7 +28,7 @@ constexpr std::size_t copy_size = std::size_t{64} << 10;
 
 // How long to try for the lease while deliveries hold the log open; then
 // the rewrite goes ahead without it.
-constexpr auto lease_patience = std::chrono::seconds(2);
+constexpr auto lease_patience = std::chrono::milliseconds(400);
 
 // How many times what was appended during a rewrite without a lease is moved
 // after the result before the log is cut. Each pass moves what came during

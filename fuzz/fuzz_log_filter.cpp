@@ -1,8 +1,13 @@
 // Fuzzes the removal of a folder's entries from the log: filter_log on the
-// bytes, and rewrite_log on a file. The filtered log must read back as the old
-// list without that folder (every other mail kept, in order), never grow, stay
-// the same byte for byte when no entry names the folder, and be left as it is
-// by a second filtering. Folders are then filtered away one after the other.
+// bytes, the filter fed them in pieces, and the rewrite of a file in memory
+// (memfd) streamed through in small blocks. The filtered log must read back as
+// the old list without that folder (every other mail kept, in order), never
+// grow, stay the same byte for byte when no entry names the folder, and be
+// left as it is by a second filtering. Folders are then filtered away one
+// after the other.
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -90,18 +95,45 @@ std::string check_filter(std::string_view log, const fuzz::LogModel& model, std:
     return kept;
 }
 
-// rewrite_log on a file holding `log` leaves what filter_log gives (which
-// check_filter holds against the rules; fuzz_mail_log holds the scanner that
-// reads it back against the same rules).
-void check_rewrite(std::string_view log, const fuzz::LogModel& model, std::string_view name) {
-    const std::string path = fuzz::scratch_path("procmail.log");
-    fuzz::write_file(path, log);
-    const RewriteOutcome outcome = rewrite_log(path, name);
-    const std::string kept = fuzz::read_file(path);
-    check(kept == filter_log(log, name), "rewrite_log leaves what filter_log gives");
+// The filter fed `log` in pieces tells runs in order that make what
+// filter_log gives (which check_filter holds against the rules); and the
+// rewrite of a file holding `log`, streamed in blocks of a few bytes, leaves
+// the same.
+void check_streaming(std::string_view log, const fuzz::LogModel& model, std::string_view name,
+                     fuzz::Choices& choices) {
+    const std::string whole = filter_log(log, name);
+    LogFilter filter(name);
+    std::vector<LogFilter::Run> keep;
+    const std::size_t max_piece = 1 + choices.below(choices.below(2) == 0 ? 16 : 5000);
+    for (std::size_t at = 0; at < log.size();) {
+        const std::size_t piece = std::min(log.size() - at, 1 + choices.below(max_piece));
+        filter.feed(log.substr(at, piece), keep);
+        at += piece;
+    }
+    filter.finish(keep);
+    std::string kept;
+    std::uint64_t last_end = 0;
+    for (const LogFilter::Run& run : keep) {
+        check(run.begin >= last_end && run.begin < run.end && run.end <= log.size(),
+              "runs are in order, not empty and inside the log");
+        last_end = run.end;
+        kept.append(log.substr(run.begin, run.end - run.begin));
+    }
+    check(kept == whole, "the filter fed in pieces keeps what filter_log keeps");
+
+    static const int file = ::memfd_create("procmail.log", MFD_CLOEXEC);
+    check(file >= 0 && ::ftruncate(file, 0) == 0 &&
+              ::pwrite(file, log.data(), log.size(), 0) == static_cast<ssize_t>(log.size()),
+          "the log is written to a file in memory");
+    const RewriteOutcome outcome =
+        rewrite_open_log(file, log.size(), name, 1 + choices.below(max_piece));
+    std::string rewritten(log.size() + 1, '\0');
+    const ssize_t got = ::pread(file, rewritten.data(), rewritten.size(), 0);
+    rewritten.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    check(rewritten == whole, "the rewrite streamed in blocks leaves what filter_log gives");
     const bool named = ended_entries(model.folders, name, model.unended_folder) > 0;
     check(outcome == (named ? RewriteOutcome::Rewritten : RewriteOutcome::Unchanged),
-          "rewrite_log says whether it wrote");
+          "the rewrite says whether it wrote");
 }
 
 }  // namespace
@@ -120,12 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
     }
     if (model.folders.empty()) {
-        check_rewrite(data, model, seed);
+        check_streaming(data, model, seed, choices);
         return 0;
     }
 
     const std::string first = model.folders[choices.below(model.folders.size())].name;
-    check_rewrite(data, model, first);
+    check_streaming(data, model, first, choices);
 
     // Folders filtered away one after the other, in an order of the input's
     // choosing; each step reads as the step before without one more folder.

@@ -1,6 +1,6 @@
 // Fuzzes the reading of the Procmail log: the line scanner fed in short reads,
-// the folder list that MailLogScanner builds from a log file, read whole or
-// as it grows in pieces, and remove_folder.
+// the folder list that MailLogScanner builds from a log that grows in pieces
+// (held in memory) and is now and then edited at its head, and remove_folder.
 // Every result is held against the invariants of the list and against a plain
 // reading of the log straight from the rules (fuzz_support.cpp).
 
@@ -107,34 +107,47 @@ void expect_read(const MailLogScanner& log, std::string_view text, const char* w
     }
 }
 
-// Reads the log into `log` either whole through reload, or written in three
-// pieces with an update after each: every read shows what a full read of the
-// file so far shows. (Each read that starts afresh costs the scanner a large
-// arena chunk, which is slow under AddressSanitizer, so one way per input.)
-void read_log(MailLogScanner& log, std::string_view data, const std::string& path,
-              fuzz::Choices& choices) {
-    if (choices.below(4) == 0) {
-        fuzz::write_file(path, data);
-        log.reload(path);
-        expect_read(log, data, "reload shows the log's folders and mails");
-    } else {
-        std::size_t first = choices.below(data.size() + 1);
-        std::size_t second = choices.below(data.size() + 1);
-        if (first > second) {
-            std::swap(first, second);
-        }
-        fuzz::write_file(path, data.substr(0, first));
-        log.update(path);
-        expect_read(log, data.substr(0, first), "an update of a new log reads it whole");
-        fuzz::append_file(path, data.substr(first, second - first));
-        log.update(path);
-        expect_read(log, data.substr(0, second), "an update after an append equals a full read");
-        fuzz::append_file(path, data.substr(second));
-        log.update(path);
-        expect_read(log, data, "a second update after an append equals a full read");
+// The log as read in the end: its bytes, with the edits, and its status.
+struct ReadLog {
+    std::string bytes;
+    LogStatus status{1, 1, 0, {}};
+};
+
+// Reads the log into `log` as a stream cut into pieces: after each piece the
+// bytes so far are handed to update() as a file in memory, and a read must
+// show what a full read of the bytes so far shows, and in the end what the
+// rules say. Now and then a byte among the log's first ones is changed
+// before the next piece, an edit in place that the reader must notice and
+// read whole.
+ReadLog read_log(MailLogScanner& log, std::string_view data, fuzz::Choices& choices) {
+    ReadLog read;
+    std::vector<std::size_t> cuts(1 + choices.below(8));
+    for (std::size_t& cut : cuts) {
+        cut = choices.below(data.size() + 1);
     }
-    log.update(path);
-    expect_read(log, data, "an update without a change keeps the list");
+    cuts.push_back(data.size());
+    std::sort(cuts.begin(), cuts.end());
+    // A full read at one step of the input's choosing: one at every step
+    // would cost as much as the rest of the target together.
+    const std::size_t compared = choices.below(cuts.size());
+    for (const std::size_t cut : cuts) {
+        if (!read.bytes.empty() && choices.below(4) == 0) {
+            read.bytes[choices.below(std::min<std::size_t>(64, read.bytes.size()))] ^= 0x20;
+        }
+        read.bytes.append(data.substr(read.bytes.size(), cut - read.bytes.size()));
+        ++read.status.modified.tv_nsec;  // every write moves the modification time
+        const LogBytes bytes = LogBytes::memory(read.bytes, read.status);
+        log.update(bytes);
+        if (&cut == &cuts[compared]) {
+            MailLogScanner whole;
+            whole.update(bytes);
+            check(fuzz::same_list(log, whole),
+                  "an update after a piece equals a full read of the bytes so far");
+        }
+    }
+    log.update(LogBytes::memory(read.bytes, read.status));
+    expect_read(log, read.bytes, "an update without a change keeps the list");
+    return read;
 }
 
 void expect_unchanged(const MailLogScanner& log, const std::vector<const Folder*>& before,
@@ -143,7 +156,7 @@ void expect_unchanged(const MailLogScanner& log, const std::vector<const Folder*
     check(log.total() == total, what);
 }
 
-void check_removal(MailLogScanner& log, const std::string& path, fuzz::Choices& choices) {
+void check_removal(MailLogScanner& log, const ReadLog& read, fuzz::Choices& choices) {
     const std::uint64_t read_total = log.read_total();
     const std::string last_folder = log.last_folder();
 
@@ -189,7 +202,7 @@ void check_removal(MailLogScanner& log, const std::string& path, fuzz::Choices& 
     check(log.total() == 0, "with every folder removed total() is 0");
 
     // The log did not change, so an update brings back what was removed.
-    log.update(path);
+    log.update(LogBytes::memory(read.bytes, read.status));
     check(log.total() == read_total, "an update brings removed folders back");
     fuzz::check_folder_list(log);
 }
@@ -202,9 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     check_line_scanner(data, choices);
 
-    const std::string path = fuzz::scratch_path("procmail.log");
     MailLogScanner log;
-    read_log(log, data, path, choices);
-    check_removal(log, path, choices);
+    const ReadLog read = read_log(log, data, choices);
+    check_removal(log, read, choices);
     return 0;
 }

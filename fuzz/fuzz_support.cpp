@@ -301,6 +301,27 @@ void sort_for_display(std::vector<ModelFolder>& folders) {
                      });
 }
 
+bool same_list(const MailLogScanner& a, const MailLogScanner& b) {
+    if (a.total() != b.total() || a.read_total() != b.read_total() ||
+        a.folders().size() != b.folders().size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.folders().size(); ++i) {
+        const Folder& x = *a.folders()[i];
+        const Folder& y = *b.folders()[i];
+        if (x.name != y.name || x.mails.size() != y.mails.size()) {
+            return false;
+        }
+        for (std::size_t m = 0; m < x.mails.size(); ++m) {
+            if (x.mails[m].from() != y.mails[m].from() ||
+                x.mails[m].subject() != y.mails[m].subject()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::vector<ModelFolder> folders_of(const MailLogScanner& log) {
     std::vector<ModelFolder> folders;
     for (const Folder* folder : log.folders()) {

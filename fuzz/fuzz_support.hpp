@@ -113,6 +113,10 @@ void sort_for_display(std::vector<ModelFolder>& folders);
 // What the scanner shows, in the model's terms.
 std::vector<ModelFolder> folders_of(const MailLogScanner& log);
 
+// Whether two scanners show the same list (names, mails, order), total and
+// read total; cheap, for comparing after every step.
+bool same_list(const MailLogScanner& a, const MailLogScanner& b);
+
 // Aborts with both lists printed when they differ.
 void expect_same(const std::vector<ModelFolder>& got, const std::vector<ModelFolder>& want,
                  const char* what);

@@ -53,8 +53,10 @@ ScanResult LineScanner::scan(std::istream& in) {
     // The keyword list is fixed once the subclass is built; views of it spare
     // the dispatch of every line a look at the list itself.
     const std::vector<std::string_view> words(keywords.begin(), keywords.end());
-    const auto buffer = std::make_unique_for_overwrite<char[]>(block_size);
-    char* const base = buffer.get();
+    if (!block_) {
+        block_ = std::make_unique_for_overwrite<char[]>(block_size);
+    }
+    char* const base = block_.get();
     std::size_t held = 0;   // bytes of the line in progress kept at the front
     bool skipping = false;  // inside a line that is too long to dispatch
 

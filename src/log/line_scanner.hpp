@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,10 +36,11 @@ public:
     // failed is not read.
     ScanResult scan(std::istream& in);
 
+    LineScanner(const LineScanner&) = delete;
+    LineScanner& operator=(const LineScanner&) = delete;
+
 protected:
     LineScanner() = default;
-    LineScanner(const LineScanner&) = default;
-    LineScanner& operator=(const LineScanner&) = default;
 
     // One matching line (without its line end) and the keyword's index.
     virtual void on_match(std::string_view line, int index) = 0;
@@ -50,4 +52,8 @@ private:
     // on_match for every one of the keywords `words` it matches.
     void dispatch(std::span<const std::string_view> words, std::string_view line,
                   bool may_hold_nul);
+
+    // The block the scans read into, made at the first scan and kept: the
+    // monitor scans the log again at every delivery.
+    std::unique_ptr<char[]> block_;
 };

@@ -22,10 +22,6 @@
 
 namespace {
 
-constexpr std::size_t block_size = std::size_t{1} << 20;
-// Runs that began in an earlier block are read again through this much.
-constexpr std::size_t copy_size = std::size_t{64} << 10;
-
 // How long to try for the lease while deliveries hold the log open; then
 // the rewrite goes ahead without it.
 constexpr auto lease_patience = std::chrono::milliseconds(400);
@@ -118,10 +114,13 @@ OpenLog open_leased(const std::string& path, int flags) {
 // anything is written over it.
 class Compactor {
 public:
-    explicit Compactor(int fd)
+    // Runs that began in an earlier block are read again through a buffer
+    // of a sixteenth of the block.
+    Compactor(int fd, std::size_t block_size)
         : fd_(fd),
+          copy_size_(std::max<std::size_t>(1, block_size / 16)),
           buffer_(std::make_unique_for_overwrite<char[]>(block_size)),
-          copy_(std::make_unique_for_overwrite<char[]>(copy_size)) {}
+          copy_(std::make_unique_for_overwrite<char[]>(copy_size_)) {}
 
     char* buffer() const { return buffer_.get(); }
 
@@ -190,7 +189,7 @@ private:
     bool copy_from_file(std::uint64_t begin, std::uint64_t end) {
         while (begin < end) {
             const auto want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(copy_size, end - begin));
+                static_cast<std::size_t>(std::min<std::uint64_t>(copy_size_, end - begin));
             const ssize_t got = read_fully_at(fd_, copy_.get(), want, static_cast<off_t>(begin));
             if (got <= 0 ||
                 !write_all_at(fd_, std::string_view(copy_.get(), static_cast<std::size_t>(got)),
@@ -205,6 +204,7 @@ private:
     }
 
     int fd_;
+    std::size_t copy_size_;
     std::unique_ptr<char[]> buffer_;  // the block being filtered
     std::unique_ptr<char[]> copy_;    // what is read again
     std::uint64_t block_start_ = 0;
@@ -316,8 +316,13 @@ RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name
     if (!log.fd) {
         return RewriteOutcome::Failed;
     }
-    const int fd = log.fd.get();
-    Compactor compactor(fd);
+    constexpr std::size_t block_size = std::size_t{1} << 20;
+    return rewrite_open_log(log.fd.get(), log.size, folder_name, block_size);
+}
+
+RewriteOutcome rewrite_open_log(int fd, std::uint64_t size, std::string_view folder_name,
+                                std::size_t block_size) {
+    Compactor compactor(fd, block_size);
     LogFilter filter(folder_name);
     std::vector<LogFilter::Run> keep;
     const auto move_kept = [&] {
@@ -336,10 +341,10 @@ RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name
         return RewriteOutcome::Failed;
     };
 
-    while (filter.fed() < log.size) {
+    while (filter.fed() < size) {
         const std::uint64_t start = filter.fed();
         const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block_size, log.size - start));
+            static_cast<std::size_t>(std::min<std::uint64_t>(block_size, size - start));
         const ssize_t got = read_fully_at(fd, compactor.buffer(), want, static_cast<off_t>(start));
         if (got < 0) {
             return failed();

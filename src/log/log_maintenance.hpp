@@ -77,3 +77,8 @@ enum class RewriteOutcome {
 // result; a delivery appended in the last moment before the truncation is
 // then lost.
 RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name);
+
+// Steps 2 to 4 of rewrite_log on a log open for reading and writing, `size`
+// bytes long when opened, streamed through in blocks of `block_size` bytes.
+RewriteOutcome rewrite_open_log(int fd, std::uint64_t size, std::string_view folder_name,
+                                std::size_t block_size);

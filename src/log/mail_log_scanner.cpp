@@ -191,7 +191,8 @@ void MailLogScanner::read_whole(const LogBytes& log) {
 // Reads what was appended since the last read and returns true, or returns
 // false when the log cannot be continued and must be read whole: it is
 // another file, it got shorter, it kept its size but was written to, its
-// first bytes or the bytes before the point reached differ, or a partial
+// first bytes, the bytes before the point reached or those of a partial last
+// line differ, or a partial
 // Folder line that already counted a mail has grown, or a partial From or
 // Subject line that set its field has grown too long to be read.
 //
@@ -213,9 +214,9 @@ bool MailLogScanner::read_appended(const LogBytes& log, const LogStatus& status)
         return false;
     }
     std::string seen;
-    const std::uint64_t tail_start = position_.complete - position_.tail.size();
-    if (!bytes_at(log, tail_start, seen, position_.tail.size()) || seen != position_.tail ||
-        !bytes_at(log, 0, seen, position_.head.size()) || seen != position_.head) {
+    if (!bytes_at(log, position_.tail_start, seen, position_.tail.size()) ||
+        seen != position_.tail || !bytes_at(log, 0, seen, position_.head.size()) ||
+        seen != position_.head) {
         return false;
     }
     // The partial last line, if any, is read again from its start: a From or
@@ -252,10 +253,14 @@ void MailLogScanner::remember_position(const LogBytes& log, const LogStatus& sta
         position_.partial_pending = matches(from_keyword, line) || matches(subject_keyword, line);
     }
 
+    // The tail runs on over a partial last line, which must only grow.
     const auto kept =
         static_cast<std::size_t>(std::min<std::uint64_t>(compared, position_.complete));
-    if (!bytes_at(log, position_.complete - kept, position_.tail, kept) ||
-        position_.tail.size() != kept || !bytes_at(log, 0, position_.head, kept) ||
+    const std::uint64_t tail_end = partial <= line_limit ? position_.end : position_.complete;
+    position_.tail_start = position_.complete - kept;
+    const auto tail_size = static_cast<std::size_t>(tail_end - position_.tail_start);
+    if (!bytes_at(log, position_.tail_start, position_.tail, tail_size) ||
+        position_.tail.size() != tail_size || !bytes_at(log, 0, position_.head, kept) ||
         position_.head.size() != kept) {
         position_.valid = false;  // the next change reads the log whole
     }

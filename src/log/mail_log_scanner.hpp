@@ -91,8 +91,9 @@ private:
         bool partial_recorded = false;  // that partial line was a Folder line
         bool partial_pending = false;   // it was a From or Subject line, and set its field
         std::string head;               // the first bytes of the log, up to `complete`
-        std::string tail;               // the bytes just before `complete`
-        timespec modified{};            // modification time at `end` bytes; zero when unknown
+        std::string tail;              // the bytes just before `complete`, and after it up to `end`
+        std::uint64_t tail_start = 0;  // where they begin
+        timespec modified{};           // modification time at `end` bytes; zero when unknown
     };
 
     void record_mail(std::string_view folder_name);

@@ -223,7 +223,9 @@ public:
     void put(wchar_t c) {
         std::array<char, MB_LEN_MAX> buffer{};
         const std::size_t length = std::wcrtomb(buffer.data(), c, &state_);
-        if (length == static_cast<std::size_t>(-1)) {
+        // glibc's C locale writes nothing for some characters (the tags
+        // U+E0000 to U+E007F) rather than failing: those are not shown either.
+        if (length == static_cast<std::size_t>(-1) || (length == 0 && c != L'\0')) {
             state_ = std::mbstate_t{};
             out_.push_back('?');
         } else {

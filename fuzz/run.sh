@@ -6,7 +6,7 @@
 #   fuzz/run.sh [SECONDS [TARGET...]]
 #
 # SECONDS is the fuzzing time per target (default 60; 0 only replays).
-# TARGET picks targets (default: all three). Environment:
+# TARGET picks targets (default: all four). Environment:
 #   LURKO_FUZZ_BUILD   build directory (default build-fuzz)
 #   LURKO_FUZZ_FLAGS   more libFuzzer options, e.g. "-jobs=2 -workers=2"
 #
@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-fuzz_mail_log fuzz_log_filter fuzz_rc_scanner}
+targets=${*:-fuzz_mail_log fuzz_log_filter fuzz_rc_scanner fuzz_encoded_words}
 build=${LURKO_FUZZ_BUILD:-build-fuzz}
 flags=${LURKO_FUZZ_FLAGS:-}
 
@@ -34,17 +34,25 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
     -DLURKO_SANITIZE=ON -DLURKO_FUZZ=ON -DLURKO_TESTS=OFF >/dev/null
 cmake --build "$build" --target fuzzers -j "$(nproc)" >/dev/null
 
-# Which seed directory and longest input each target takes.
+# Which seed directory, longest input and dictionary each target takes.
 corpus_of() {
     case $1 in
         fuzz_rc_scanner) echo rc ;;
+        fuzz_encoded_words) echo encoded_words ;;
         *) echo log ;;
     esac
 }
 max_len_of() {
     case $1 in
         fuzz_rc_scanner) echo 16384 ;;
+        fuzz_encoded_words) echo 4095 ;; # a subject is one log line
         *) echo 16384 ;;
+    esac
+}
+dict_of() {
+    case $1 in
+        fuzz_encoded_words) echo fuzz/encoded_words.dict ;;
+        *) echo fuzz/procmail.dict ;;
     esac
 }
 
@@ -70,7 +78,7 @@ for target in $targets; do
     # shellcheck disable=SC2086 # the extra options are separate words
     if "$build/fuzz/$target" "$work" "fuzz/corpus/$kind" \
         -max_total_time="$seconds" -max_len="$(max_len_of "$target")" -timeout=10 \
-        -dict=fuzz/procmail.dict -artifact_prefix="$artifacts/" -print_final_stats=1 \
+        -dict="$(dict_of "$target")" -artifact_prefix="$artifacts/" -print_final_stats=1 \
         $flags >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)

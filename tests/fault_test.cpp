@@ -423,6 +423,21 @@ TEST_F(FaultsAsNobody, RemoveFolderInAReadOnlyDirectory) {
     quit_cleanly(*term, before);
 }
 
+// A directory it may enter but not read cannot be watched for the log's
+// changes: it looks at the log on a timer instead, and misses nothing.
+TEST_F(FaultsAsNobody, LogInADirectoryThatCannotBeWatched) {
+    write_log(log_entry("a@x", "one", "inbox"), 0644);
+    ASSERT_EQ(::chmod(home.path().c_str(), 0711), 0);
+    std::unique_ptr<Terminal> term = start_as_nobody();
+    ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
+    test::append_file(log, log_entry("b@x", "two", "inbox"));
+    ASSERT_TRUE(shows_status(*term, status_line(2, 1)));
+    fs::rename(log, log + ".old");  // rotated: the new log shows too
+    write_log(log_entry("c@x", "three", "work"), 0644);
+    ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
+    quit_cleanly(*term, before);
+}
+
 TEST_F(FaultsAsNobody, ReadOnlyAndUnreadableLog) {
     const std::string text = log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "work") +
                              log_entry("c@x", "three", "inbox");

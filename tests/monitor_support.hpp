@@ -176,6 +176,19 @@ inline Milliseconds cpu_time(pid_t pid) {
     return Milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
+// How often a process has been woken so far (its context switches), from
+// /proc.
+inline long wakeups(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    long count = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("ctxt_switches:") != std::string::npos) {
+            count += std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return count;
+}
+
 // How to start lurko in a terminal.
 struct Start {
     std::vector<std::string> args;  // the options and the log

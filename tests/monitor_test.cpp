@@ -6,6 +6,7 @@
 #include "monitor_support.hpp"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <set>
 
 namespace monitor_test {
 namespace {
@@ -133,6 +135,45 @@ TEST_F(MonitorTest, DeliveriesShowUpWhileItRuns) {
     ASSERT_TRUE(shows_row(*term, 4, "       2 N newsletter"));
     EXPECT_EQ(term->row_text(5), "       2   lists.users");
     EXPECT_EQ(term->bells(), 0);  // no -b
+    quit(*term);
+}
+
+TEST_F(MonitorTest, SleepsUntilTheLogChanges) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({});
+    ASSERT_TRUE(term->settle());
+    const long before = wakeups(term->pid());
+    term->pump(Milliseconds(1500));  // a timer of 0.4 seconds would wake it three times
+    EXPECT_LE(wakeups(term->pid()) - before, 1);
+    deliver(log, "inbox");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 43 in 18 folders"));
+    quit(*term);
+}
+
+TEST_F(MonitorTest, BurstOfDeliveriesIsDrawnAFrameAtATime) {
+    test::write_file(log, "");
+    std::unique_ptr<Terminal> term = start_drawn({});
+    // 2000 deliveries over about a second, each a write of its own.
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        for (int i = 0; i < 2000; ++i) {
+            test::append_file(log, log_entry("x@x", std::to_string(i), "burst"));
+            ::usleep(500);
+        }
+        ::_exit(0);
+    }
+    std::set<std::string> totals_shown;
+    const bool all = term->wait_until(
+        [&] {
+            totals_shown.insert(term->row_text(0));
+            return term->row_text(0) == "Lurko -- New mail: 2000 in 1 folder";
+        },
+        change_wait);
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(all) << term->screen();
+    // Drawn at most about sixty times a second, not once per delivery.
+    EXPECT_LT(totals_shown.size(), 200u);
     quit(*term);
 }
 

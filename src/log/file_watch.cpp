@@ -24,7 +24,8 @@ FileWatch::FileWatch(std::string path) : path_(std::move(path)) {
 
 bool FileWatch::changed() {
     struct stat now {};
-    if (::stat(path_.c_str(), &now) != 0) {
+    reachable_ = ::stat(path_.c_str(), &now) == 0;
+    if (!reachable_) {
         return false;  // a log that is gone shows no change until it is back
     }
     if (same_status(now, status_)) {

@@ -17,7 +17,12 @@ public:
     // A file that cannot be looked at (gone, say) is no change; the record stays.
     bool changed();
 
+    // Whether the last look could examine the file at all. One that could
+    // not (a log gone, a directory closed) must be looked at again later.
+    bool reachable() const { return reachable_; }
+
 private:
     struct stat status_ {};
     std::string path_;
+    bool reachable_ = true;
 };

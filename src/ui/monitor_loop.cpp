@@ -1,10 +1,13 @@
 #include <curses.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
 
 #include "app/monitor.hpp"
+#include "log/change_notifier.hpp"
 #include "log/file_watch.hpp"
 #include "ui/key_bindings.hpp"
 #include "ui/keyboard.hpp"
@@ -13,8 +16,21 @@
 
 namespace {
 
-// How long a pass waits for a key before it looks at the log again.
-constexpr int key_wait_ms = 400;
+using Clock = std::chrono::steady_clock;
+
+// How long a pass waits for a key before it looks at the log again, where
+// no events tell when it changes.
+constexpr int look_interval_ms = 400;
+
+// Deliveries that come in a burst are read and drawn at most this often:
+// about sixty times a second.
+constexpr auto frame = std::chrono::milliseconds(16);
+
+// Milliseconds from now until `due`, at least 1.
+int milliseconds_until(Clock::time_point due) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, left.count()));
+}
 
 }  // namespace
 
@@ -34,8 +50,13 @@ void Monitor::draw_screen(Window& screen, const std::string& status,
 
 // Each pass: look at the log and read what changed, restore the screen after
 // an external command, erase when the size changed or a command asked for it,
-// draw what the flags ask for, then wait at most 0.4 seconds for one key and
-// carry out its command.
+// draw what the flags ask for, then wait for one key, or for the log to
+// change, and carry out the key's command.
+//
+// The wait sleeps until something happens: the kernel tells when the log
+// may have changed (ChangeNotifier), and FileWatch then judges whether it
+// did. Where the kernel cannot tell, the log is looked at every 0.4 seconds.
+// The changes of a burst are read and drawn at most once per frame.
 void Monitor::run_screen() {
     Window screen(stdscr);
     Keyboard keyboard(stdscr);
@@ -50,12 +71,26 @@ void Monitor::run_screen() {
 
     refresh_list();
     FileWatch watch(settings.logfile);
+    ChangeNotifier notifier(settings.logfile);
+    bool look = false;  // the log may have changed since the last look
+    Clock::time_point last_read = Clock::now() - frame;
     std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
     std::string status = status_text(settings, log);
     std::string keys = key_summary();
 
     for (;;) {
-        if (watch.changed() || std::exchange(read_again, false)) {
+        // With events, the log is looked at once one came, and no sooner
+        // than a frame after the last read.
+        const bool look_now = !notifier.active() || (look && Clock::now() - last_read >= frame);
+        if (look_now) {
+            look = false;
+        }
+        const bool changed = look_now && watch.changed();
+        if (look_now && !watch.reachable()) {
+            look = true;  // no event may tell when it can be looked at again
+        }
+        if (changed || std::exchange(read_again, false)) {
+            last_read = Clock::now();
             refresh_list();
             status = status_text(settings, log);
             need_redraw = true;
@@ -99,7 +134,15 @@ void Monitor::run_screen() {
             flushinp();
         }
 
-        const Command command = key_to_command(keyboard.wait_key(key_wait_ms));
+        int wait_ms = -1;  // asleep until a key or an event comes
+        if (!notifier.active() || !watch.reachable()) {
+            wait_ms = look_interval_ms;
+        } else if (look) {
+            wait_ms = milliseconds_until(last_read + frame);
+        }
+        const int key = keyboard.wait_key(wait_ms, notifier.fd());
+        look = notifier.take_events() || look;
+        const Command command = key_to_command(key);
         if (dispatch(command, need_clear, need_redraw, launched)) {
             break;
         }

@@ -1,17 +1,20 @@
 #!/bin/bash
 # The interactive monitor on large logs: the first screen, the CPU time and
-# the delay of each new delivery, the memory the deliveries add, and the CPU
-# used while idle, on a 100 MB and a 1 MB generated log (the cost of a
-# delivery should not depend on the log's size). With --big, also the peak
-# memory of `lurko -o` on a 1 GB log. Prints figures; asserts nothing.
+# the delay of each new delivery (appended at random moments), the memory the
+# deliveries add, the wake-ups and the CPU while idle, and a burst of
+# deliveries, on a 100 MB and a 1 MB generated log (the cost of a delivery
+# should not depend on the log's size). With --big, also the peak memory of
+# `lurko -o` on a 1 GB log. Prints figures; asserts nothing.
 #
-# Usage: bench/monitor.sh [--build DIR] [--dir DIR] [--deliveries N]
-#                         [--rate PER_SECOND] [--idle SECONDS] [--big]
+# Usage: bench/monitor.sh [--build DIR] [--lurko PATH] [--dir DIR] [--deliveries N]
+#                         [--rate PER_SECOND] [--idle SECONDS] [--burst RATE SECONDS] [--big]
 #   --build DIR       a release build with the tests configured (default: build)
+#   --lurko PATH      the binary to measure (default: DIR/src/lurko), e.g. an older one
 #   --dir DIR         scratch directory for the logs (default: /tmp/lurko-bench)
 #   --deliveries N    deliveries appended to each log (default 1000)
-#   --rate N          deliveries per second (default 20)
+#   --rate N          deliveries per second on average (default 20)
 #   --idle SECONDS    how long the monitor is left alone (default 60)
+#   --burst R S       then R deliveries a second for S seconds (default 2000 10)
 #   --big             also generate a 1 GB log and measure lurko -o on it
 set -euo pipefail
 
@@ -22,6 +25,9 @@ dir=/tmp/lurko-bench
 deliveries=1000
 rate=20
 idle=60
+burst_rate=2000
+burst_seconds=10
+lurko=
 big=no
 while [ $# -gt 0 ]; do
     case $1 in
@@ -30,13 +36,16 @@ while [ $# -gt 0 ]; do
         --deliveries) deliveries=$2; shift 2 ;;
         --rate) rate=$2; shift 2 ;;
         --idle) idle=$2; shift 2 ;;
+        --burst) burst_rate=$2; burst_seconds=$3; shift 3 ;;
+        --lurko) lurko=$2; shift 2 ;;
         --big) big=yes; shift ;;
-        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown argument '$1' (see --help)" >&2; exit 1 ;;
     esac
 done
 
 cmake --build "$build" --target lurko monitor_bench >/dev/null
+lurko=${lurko:-$build/src/lurko}
 mkdir -p "$dir"
 
 generate() { # name gen-log-options...
@@ -54,14 +63,15 @@ for size in 100M 1M; do
     # The benchmark appends to the log: it works on a copy.
     cp "$dir/$size.log" "$dir/monitor-$size.log"
     echo
-    "$build/bench/monitor_bench" "$build/src/lurko" "$dir/monitor-$size.log" \
-        "$deliveries" "$rate" "$([ "$size" = 100M ] && echo "$idle" || echo 5)"
+    "$build/bench/monitor_bench" "$lurko" "$dir/monitor-$size.log" \
+        "$deliveries" "$rate" "$([ "$size" = 100M ] && echo "$idle" || echo 5)" \
+        "$burst_rate" "$burst_seconds"
     rm -f "$dir/monitor-$size.log"
 done
 
 if [ "$big" = yes ]; then
     generate 1G --size 1G --seed 1
-    peak=$(/usr/bin/time -v "$build/src/lurko" -o "$dir/1G.log" 2>&1 >/dev/null |
+    peak=$(/usr/bin/time -v "$lurko" -o "$dir/1G.log" 2>&1 >/dev/null |
         sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p')
     size=$(stat -c %s "$dir/1G.log")
     echo

@@ -1,14 +1,18 @@
 // Measures the interactive monitor on a large log: how long the first screen
 // takes, the CPU time each new delivery costs, how long a delivery takes to
-// show, the memory the deliveries add, and the CPU used while idle.
+// show, the memory the deliveries add, how often the idle monitor wakes and
+// the CPU it uses then, and a burst of deliveries.
 //
-//   monitor_bench LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS]]]
+//   monitor_bench LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS [BURST_RATE BURST_SECONDS]]]]
 //
 // The monitor runs in a pseudo-terminal read back through a terminal
-// emulator; deliveries are appended to LOG in Procmail's form at a steady
-// rate, and each counts as shown when the top bar's total includes it. CPU
-// time and memory come from /proc/PID/stat and /proc/PID/status. It prints
-// figures and asserts nothing.
+// emulator; deliveries are appended to LOG in Procmail's form, one write
+// each, at random moments (exponential gaps averaging 1/PER_SECOND, so in
+// step with no timer), and each counts as shown when the top bar's total
+// includes it. CPU time, wake-ups (context switches) and memory come from
+// /proc/PID/schedstat and /proc/PID/status. Then, with BURST_RATE, deliveries come
+// at that steady rate for BURST_SECONDS. It prints figures and asserts
+// nothing.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,31 +36,35 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// User plus system CPU seconds of a process, from /proc/PID/stat.
+// CPU seconds a process has used, from /proc/PID/schedstat: nanoseconds on
+// a CPU, where /proc/PID/stat counts whole clock ticks (10 ms), too coarse
+// for the fraction of a millisecond a delivery costs.
 double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // The fields after the command name, which is in parentheses.
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int number = 3; fields >> field && number <= 15; ++number) {
-        if (number == 14 || number == 15) {  // utime, stime
-            ticks += std::stol(field);
-        }
-    }
-    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double nanoseconds = 0;
+    in >> nanoseconds;
+    return nanoseconds / 1e9;
 }
 
-// Resident memory in KiB, from /proc/PID/status.
-long resident_kib(pid_t pid) {
+// A field of /proc/PID/status ("VmRSS" in KiB, "voluntary_ctxt_switches"...).
+long status_field(pid_t pid, const std::string& name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::stol(line.substr(name.size() + 1));
         }
     }
     return -1;
+}
+
+long resident_kib(pid_t pid) {
+    return status_field(pid, "VmRSS");
+}
+
+// How often the process was woken so far: its context switches.
+long wakeups(pid_t pid) {
+    return status_field(pid, "voluntary_ctxt_switches") +
+           status_field(pid, "nonvoluntary_ctxt_switches");
 }
 
 // The total in the top bar ("Lurko -- New mail: N in ..."), or -1.
@@ -106,6 +115,8 @@ int main(int argc, char* argv[]) {
     const int deliveries = argc > 3 ? std::atoi(argv[3]) : 1000;
     const double per_second = argc > 4 ? std::atof(argv[4]) : 20;
     const int idle_seconds = argc > 5 ? std::atoi(argv[5]) : 60;
+    const double burst_rate = argc > 7 ? std::atof(argv[6]) : 0;
+    const double burst_seconds = argc > 7 ? std::atof(argv[7]) : 0;
 
     const Clock::time_point started = Clock::now();
     test::TerminalOptions options;
@@ -131,13 +142,14 @@ int main(int argc, char* argv[]) {
     std::vector<Clock::time_point> appended;
     std::vector<double> delays;
     std::size_t bytes_appended = 0;
-    const Clock::time_point first_append = Clock::now();
-    const auto interval = std::chrono::duration<double>(1.0 / per_second);
+    std::mt19937 random(1);
+    std::exponential_distribution<double> gap(per_second);
+    Clock::time_point due = Clock::now();
     while (delays.size() < static_cast<std::size_t>(deliveries)) {
         if (appended.size() < static_cast<std::size_t>(deliveries)) {
-            const auto due = first_append + std::chrono::duration_cast<Clock::duration>(
-                                                interval * static_cast<double>(appended.size()));
             if (Clock::now() >= due) {
+                due += std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(gap(random)));
                 const std::string entry = delivery(static_cast<int>(appended.size()));
                 if (::write(fd, entry.data(), entry.size()) != static_cast<ssize_t>(entry.size())) {
                     std::perror("append");
@@ -170,13 +182,43 @@ int main(int argc, char* argv[]) {
             return 1;
         }
     }
-    ::close(fd);
     term.settle();
     const double cpu_after = cpu_seconds(pid);
     const long rss_after = resident_kib(pid);
 
+    const long wakeups_before = wakeups(pid);
     term.pump(std::chrono::seconds(idle_seconds));
     const double cpu_idle = cpu_seconds(pid) - cpu_after;
+    const long idle_wakeups = wakeups(pid) - wakeups_before;
+
+    // The burst: deliveries at a steady rate, each one write, as fast as
+    // several Procmails at once.
+    const long burst_count = static_cast<long>(burst_rate * burst_seconds);
+    const long total_before_burst = shown_total(term);
+    const double cpu_before_burst = cpu_seconds(pid);
+    const Clock::time_point burst_start = Clock::now();
+    for (long sent = 0; sent < burst_count;) {
+        const auto burst_due =
+            burst_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                              static_cast<double>(sent) / burst_rate));
+        if (Clock::now() < burst_due) {
+            term.pump(std::chrono::milliseconds(1));
+            continue;
+        }
+        const std::string entry = delivery(static_cast<int>(sent));
+        if (::write(fd, entry.data(), entry.size()) != static_cast<ssize_t>(entry.size())) {
+            std::perror("append");
+            return 1;
+        }
+        ++sent;
+    }
+    const Clock::time_point burst_written = Clock::now();
+    const bool burst_shown =
+        term.wait_until([&] { return shown_total(term) >= total_before_burst + burst_count; },
+                        std::chrono::seconds(60));
+    const double burst_lag = seconds_since(burst_written);
+    const double burst_cpu = cpu_seconds(pid) - cpu_before_burst;
+    ::close(fd);
     term.type("q");
     term.wait_exit();
 
@@ -194,5 +236,14 @@ int main(int argc, char* argv[]) {
         "appended)\n",
         rss_before, rss_after, rss_after - rss_before, bytes_appended / 1024);
     std::printf("CPU while idle           %.3f s in %d s\n", cpu_idle, idle_seconds);
+    std::printf("wake-ups while idle      %ld in %d s (%.1f a minute)\n", idle_wakeups,
+                idle_seconds, idle_seconds > 0 ? idle_wakeups * 60.0 / idle_seconds : 0.0);
+    if (burst_count > 0) {
+        std::printf(
+            "burst                    %ld deliveries at %.0f a second: %.3f ms CPU per "
+            "delivery, all shown %.0f ms after the last write%s\n",
+            burst_count, burst_rate, burst_cpu * 1000.0 / static_cast<double>(burst_count),
+            burst_lag * 1000, burst_shown ? "" : " (NOT all shown)");
+    }
     return 0;
 }

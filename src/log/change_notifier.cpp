@@ -93,12 +93,12 @@ void ChangeNotifier::watch_log() {
     }
 }
 
-bool ChangeNotifier::take_events() {
+int ChangeNotifier::take_events() {
     if (!inotify_) {
-        return false;
+        return 0;
     }
     alignas(inotify_event) char buffer[4096];
-    bool concerns_log = false;
+    int concerns_log = 0;
     for (;;) {
         const ssize_t got = ::read(inotify_.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) {
@@ -111,16 +111,16 @@ bool ChangeNotifier::take_events() {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += sizeof(inotify_event) + event->len;
             if ((event->mask & IN_Q_OVERFLOW) != 0 || event->wd == log_watch_) {
-                concerns_log = true;
+                ++concerns_log;
                 if ((event->mask & IN_IGNORED) != 0) {
                     log_watch_ = -1;  // that file is gone; watch_log finds the next
                 }
             } else if (event->len > 0 && (name_ == event->name || target_name_ == event->name)) {
-                concerns_log = true;
+                ++concerns_log;
             }
         }
     }
-    if (concerns_log) {
+    if (concerns_log > 0) {
         watch_log();
     }
     return concerns_log;

@@ -24,10 +24,10 @@ public:
     // The descriptor to wait on: readable when events have come.
     int fd() const { return inotify_.get(); }
 
-    // Takes the events that came; true when any may concern the log. Watches
-    // the log anew when it is another file now (re-created, renamed into
-    // place), so that its writes wake the monitor too.
-    bool take_events();
+    // Takes the events that came; how many may concern the log. Watches the
+    // log anew when it is another file now (re-created, renamed into place),
+    // so that its writes wake the monitor too.
+    int take_events();
 
 private:
     void watch_log();

@@ -22,15 +22,37 @@ using Clock = std::chrono::steady_clock;
 // no events tell when it changes.
 constexpr int look_interval_ms = 400;
 
-// Deliveries that come in a burst are read and drawn at most this often:
-// about sixty times a second.
-constexpr auto frame = std::chrono::milliseconds(16);
+// When the log may be read again after a change. A delivery on its own is
+// read at once, and deliveries close together at most once a frame, about
+// sixty times a second. In a flood (many mails in every read) the frames grow
+// longer, down to four a second, so that a flood costs no more than looking
+// at the log every 0.4 seconds did; they are back to normal as soon as a read
+// brings only a few mails.
+class FramePacer {
+public:
+    bool due() const { return Clock::now() >= last_read_ + interval_; }
 
-// Milliseconds from now until `due`, at least 1.
-int milliseconds_until(Clock::time_point due) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, left.count()));
-}
+    // The log has been read, and `mails` new mails were in it.
+    void read(std::uint64_t mails) {
+        interval_ = mails >= flood ? std::min(2 * interval_, longest) : shortest;
+        last_read_ = Clock::now();
+    }
+
+    // Milliseconds until the next read may come, at least 1.
+    int milliseconds_left() const {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(last_read_ + interval_ - Clock::now());
+        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, left.count()));
+    }
+
+private:
+    static constexpr std::chrono::milliseconds shortest{16};
+    static constexpr std::chrono::milliseconds longest{250};
+    static constexpr std::uint64_t flood = 20;  // mails in one read
+
+    Clock::time_point last_read_ = Clock::now() - longest;
+    std::chrono::milliseconds interval_ = shortest;
+};
 
 }  // namespace
 
@@ -56,7 +78,7 @@ void Monitor::draw_screen(Window& screen, const std::string& status,
 // The wait sleeps until something happens: the kernel tells when the log
 // may have changed (ChangeNotifier), and FileWatch then judges whether it
 // did. Where the kernel cannot tell, the log is looked at every 0.4 seconds.
-// The changes of a burst are read and drawn at most once per frame.
+// The changes of a burst are read and drawn at most once a frame (FramePacer).
 void Monitor::run_screen() {
     Window screen(stdscr);
     Keyboard keyboard(stdscr);
@@ -73,15 +95,15 @@ void Monitor::run_screen() {
     FileWatch watch(settings.logfile);
     ChangeNotifier notifier(settings.logfile);
     bool look = false;  // the log may have changed since the last look
-    Clock::time_point last_read = Clock::now() - frame;
+    FramePacer pacer;
     std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
     std::string status = status_text(settings, log);
     std::string keys = key_summary();
 
     for (;;) {
-        // With events, the log is looked at once one came, and no sooner
-        // than a frame after the last read.
-        const bool look_now = !notifier.active() || (look && Clock::now() - last_read >= frame);
+        // With events, the log is looked at once one came, when the pacer
+        // lets it.
+        const bool look_now = !notifier.active() || (look && pacer.due());
         if (look_now) {
             look = false;
         }
@@ -90,7 +112,6 @@ void Monitor::run_screen() {
             look = true;  // no event may tell when it can be looked at again
         }
         if (changed || std::exchange(read_again, false)) {
-            last_read = Clock::now();
             refresh_list();
             status = status_text(settings, log);
             need_redraw = true;
@@ -101,6 +122,7 @@ void Monitor::run_screen() {
                 !(log.last_folder() == devnull_folder && settings.no_beep_devnull)) {
                 beep();  // only for new mail, never for an edit of the log
             }
+            pacer.read(log.read_total() > mails_read ? log.read_total() - mails_read : 0);
             mails_read = log.read_total();
             const auto count = static_cast<std::uint32_t>(log.folders().size());
             if (count == 0) {
@@ -138,10 +160,12 @@ void Monitor::run_screen() {
         if (!notifier.active() || !watch.reachable()) {
             wait_ms = look_interval_ms;
         } else if (look) {
-            wait_ms = milliseconds_until(last_read + frame);
+            wait_ms = pacer.milliseconds_left();
         }
-        const int key = keyboard.wait_key(wait_ms, notifier.fd());
-        look = notifier.take_events() || look;
+        // A change already waits for its frame: more events would only wake
+        // the loop for nothing, so they wait in the kernel until then.
+        const int key = keyboard.wait_key(wait_ms, look ? -1 : notifier.fd());
+        look = notifier.take_events() > 0 || look;
         const Command command = key_to_command(key);
         if (dispatch(command, need_clear, need_redraw, launched)) {
             break;

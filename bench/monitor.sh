@@ -60,13 +60,15 @@ generate() { # name gen-log-options...
 
 for size in 100M 1M; do
     generate "$size" --size "$size" --seed 1
-    # The benchmark appends to the log: it works on a copy.
-    cp "$dir/$size.log" "$dir/monitor-$size.log"
+    # The benchmark appends to the log: it works on a copy, in a directory of
+    # its own (the monitor also wakes for what happens in the log's directory).
+    mkdir -p "$dir/run"
+    cp "$dir/$size.log" "$dir/run/monitor-$size.log"
     echo
-    "$build/bench/monitor_bench" "$lurko" "$dir/monitor-$size.log" \
+    "$build/bench/monitor_bench" "$lurko" "$dir/run/monitor-$size.log" \
         "$deliveries" "$rate" "$([ "$size" = 100M ] && echo "$idle" || echo 5)" \
         "$burst_rate" "$burst_seconds"
-    rm -f "$dir/monitor-$size.log"
+    rm -f "$dir/run/monitor-$size.log"
 done
 
 if [ "$big" = yes ]; then

@@ -53,6 +53,29 @@ std::vector<ModelFolder> expected_without(const std::vector<ModelFolder>& folder
     return kept;
 }
 
+// Whether `got` is `want` but that a mail may have gained a sender or a
+// subject it lacked: a From or Subject line that a removed entry had replaced
+// stays, and goes to the next mail if that has none of its own.
+bool gained_only(const std::vector<ModelFolder>& got, const std::vector<ModelFolder>& want) {
+    if (got.size() != want.size()) {
+        return false;
+    }
+    for (std::size_t f = 0; f < got.size(); ++f) {
+        if (got[f].name != want[f].name || got[f].mails.size() != want[f].mails.size()) {
+            return false;
+        }
+        for (std::size_t m = 0; m < got[f].mails.size(); ++m) {
+            const fuzz::ModelMail& a = got[f].mails[m];
+            const fuzz::ModelMail& b = want[f].mails[m];
+            if ((a.from != b.from && !b.from.empty()) ||
+                (a.subject != b.subject && !b.subject.empty())) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // How many complete Folder lines name the folder.
 std::size_t ended_entries(const std::vector<ModelFolder>& folders, std::string_view name,
                           const std::optional<std::string>& unended) {
@@ -88,9 +111,9 @@ std::string check_filter(std::string_view log, const fuzz::LogModel& model, std:
     check(filter_log(kept, name) == kept, "filtering twice equals filtering once");
 
     const fuzz::LogModel read_back = fuzz::model_of(kept);
-    fuzz::expect_same(read_back.folders,
-                      expected_without(model.folders, name, model.unended_folder),
-                      "the filtered log reads as the old list without the folder");
+    check(
+        gained_only(read_back.folders, expected_without(model.folders, name, model.unended_folder)),
+        "the filtered log reads as the old list without the folder");
     check(read_back.unended_folder == model.unended_folder, "an unended last line stays");
     return kept;
 }

@@ -23,8 +23,9 @@
 namespace {
 
 // How long to try for the lease while deliveries hold the log open; then
-// the rewrite goes ahead without it.
-constexpr auto lease_patience = std::chrono::milliseconds(400);
+// the rewrite goes ahead without it. Short enough that the screen does not
+// seem to freeze.
+constexpr auto lease_patience = std::chrono::milliseconds(300);
 
 // How many times what was appended during a rewrite without a lease is moved
 // after the result before the log is cut. Each pass moves what came during
@@ -83,10 +84,12 @@ struct OpenLog {
 
 // Opens the log and takes a write lease on it. The lease is granted only
 // while no other process has the file open, so the attempt is repeated for a
-// while: a delivery holds the log open only briefly. Between attempts the
-// file is closed and the pause is random, so that two Lurkos trying at once
-// cannot keep each other from it. A log that is not a regular file gives an
-// empty descriptor.
+// while: Procmail holds the log open for the whole of a delivery, and when
+// several deliver one after the other the moments when none holds it are
+// short, so the attempts come close together. Between attempts the file is
+// closed and the pause is random, so that two Lurkos trying at once cannot
+// keep each other from it. A log that is not a regular file gives an empty
+// descriptor.
 OpenLog open_leased(const std::string& path, int flags) {
     std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
     const auto deadline = std::chrono::steady_clock::now() + lease_patience;
@@ -105,7 +108,7 @@ OpenLog open_leased(const std::string& path, int flags) {
             return log;  // no lease to be had here: on without it
         }
         log.fd.reset();
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + jitter() % 4500));
+        std::this_thread::sleep_for(std::chrono::microseconds(100 + jitter() % 400));
     }
 }
 
@@ -227,19 +230,45 @@ void LogFilter::hold(std::string_view part) {
     held_.append(part);
 }
 
+void LogFilter::replace(Run& last, const Run& line) {
+    if (last.end != 0 && replaced_.size() < max_replaced) {
+        replaced_.push_back(last);
+    }
+    last = line;
+}
+
 void LogFilter::end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep) {
+    // (A NUL in a keyword's place would not match either, so the lines are
+    // cut at a NUL only once they match.)
+    const Run whole{line_end - line.size() - 1, line_end};
+    if (line.starts_with(MailLogScanner::from_keyword)) {
+        replace(last_from_, whole);
+        return;
+    }
+    if (line.starts_with(MailLogScanner::subject_keyword)) {
+        replace(last_subject_, whole);
+        return;
+    }
     if (!line.starts_with(MailLogScanner::folder_keyword)) {
-        return;  // a NUL in the keyword's place would not match either
+        return;
     }
     line = line.substr(0, line.find('\0'));
     if (folder_name_of(line) == folder_) {
-        if (entry_start_ > kept_to_) {
-            keep.push_back({kept_to_, entry_start_});
+        std::sort(replaced_.begin(), replaced_.end(),
+                  [](const Run& a, const Run& b) { return a.begin < b.begin; });
+        replaced_.insert(replaced_.begin(), Run{kept_to_, entry_start_});
+        for (const Run& run : replaced_) {
+            if (run.end > run.begin) {
+                keep.push_back(run);
+            }
         }
         kept_to_ = line_end;
         dropped_ = true;
     }
     entry_start_ = line_end;
+    last_from_ = {};
+    last_subject_ = {};
+    replaced_.clear();
 }
 
 void LogFilter::feed(std::string_view bytes, std::vector<Run>& keep) {

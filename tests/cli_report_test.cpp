@@ -109,7 +109,7 @@ TerminalRun run_on_terminal(const std::vector<std::string>& argv) {
     if (child == 0) {
         // A terminal that curses knows: anything written besides the report
         // (a stray screen clear, say) would show in the output.
-        test::exec_in_child(argv, {{"TERM", "xterm"}});
+        test::exec_in_child(argv, {{"TERM", "xterm"}, {"LC_ALL", "C"}});
     }
     TerminalRun run;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -189,11 +189,12 @@ TEST(ReportFormat, LogWithoutDeliveriesPrintsNothing) {
 
 // A subject, a sender and a folder name that carry terminal control
 // sequences (an escape that sets the window title, a bell, DEL, a C1 CSI in
-// its UTF-8 form, a carriage return) next to a plain UTF-8 letter.
+// its UTF-8 form, a carriage return) next to a plain UTF-8 letter, and an
+// encoded word that decodes to an escape and a letter the C locale lacks.
 const std::string hostile_log =
     "From evil\x1b[31m@spam.example  Mon Dec  8 07:19:03 2025\n"
     " Subject: \x1b]0;owned\x07 bell\x7f del \xc2\x9b"
-    "2J caf\xc3\xa9\r\n"
+    "2J caf\xc3\xa9 =?iso-8859-1?q?=1B[2J_caf=E9?=\r\n"
     "  Folder: in\x1b"
     "box\t\t\t    100\n";
 
@@ -206,7 +207,8 @@ TEST(ReportOnTerminal, ControlCharactersShownInCaretNotation) {
     EXPECT_EQ(shown.status, 0);
     EXPECT_EQ(shown.out,
               "    1 in^[box\n"
-              "      evil^[[31m@spam.example: ^[]0;owned^G bell^? del M-^[2J caf\xc3\xa9^M\n");
+              "      evil^[[31m@spam.example: ^[]0;owned^G bell^? del M-^[2J caf\xc3\xa9 ^[[2J "
+              "caf?^M\n");
 
     // A pipe gets the bytes as the log holds them.
     const test::RunResult piped = test::run_lurko({"-o", "-w", log});
@@ -214,7 +216,7 @@ TEST(ReportOnTerminal, ControlCharactersShownInCaretNotation) {
               "    1 in\x1b"
               "box\n"
               "      evil\x1b[31m@spam.example: \x1b]0;owned\x07 bell\x7f del \xc2\x9b"
-              "2J caf\xc3\xa9\r\n");
+              "2J caf\xc3\xa9 =?iso-8859-1?q?=1B[2J_caf=E9?=\r\n");
     EXPECT_EQ(piped.status, 0);
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "monitor_support.hpp"
+#include "procmail_support.hpp"
 
 namespace monitor_test {
 namespace {
@@ -389,6 +390,46 @@ TEST_F(Robustness, ReportOfAHostileLogIsByteExactOrInert) {
               "      a^[[6n@x: ^[]2;PWNED^[\\ZQ4 ^[[?1000hZQ5 ^[[?5hZQ6 "
               "^[P1$qm^[\\ZQ7 ^[[cZQ8 ^[cZQ9");
     EXPECT_TRUE(same_modes(before, term.modes()));
+}
+
+// Subjects in MIME encoded words, delivered by real Procmail, which logs 78
+// bytes of the header (the last one is cut there, in a character), show
+// decoded on the screen, cut at the edge by columns, never half a character;
+// the one that decodes to escapes, a bell and a C1 control shows inert.
+TEST_F(Robustness, EncodedSubjectsFromProcmailShowDecoded) {
+    test::write_file(home / ".procmailrc", procmail::rc_text);
+    std::filesystem::create_directory(home / "Mail");
+    for (const char* subject :
+         {"=?UTF-8?B?w5xiZXIgZGllIEdyw7bDn2U=?=", "=?utf-8?q?Stra=C3=9Fe_und_L=C3=A4nge?=",
+          "=?iso-8859-1?Q?R=E9union_d=27=E9quipe?=", "=?windows-1252?q?=93Preis=94_=80_5?=",
+          "Re: =?utf-8?q?Gr=C3=BC=C3=9Fe_?= =?ISO-8859-1?q?aus_K=F6ln?=",
+          "=?utf-8?q?=1B[2J=1B]0;PWN=07=C2=9B2JZQX?=",
+          "=?UTF-8?B?UmU6IOadseS6rOOBruWkqeawl+S6iOWgseOBqOmAseacq+"
+          "OBruS6iOWumuOBq+OBpOOBhOOBpg==?="}) {
+        test::write_file(home / "mail", "From a@example.org  Mon Dec  8 07:19:03 2025\nSubject: " +
+                                            std::string(subject) + "\nX-Route: friends\n\nHi\n");
+        const test::RunResult delivered = test::run(
+            {"/bin/sh", "-c", procmail::deliver_command, "sh", home.path(), home / "mail"});
+        ASSERT_EQ(delivered.status, 0) << delivered.err;
+    }
+    const std::string from = "           a@example.org: ";
+    std::unique_ptr<Terminal> term = start_lurko({{log}, home.path(), 12, 51, "C.UTF-8", true});
+    term->type("h");
+    ASSERT_TRUE(shows_rows(
+        *term, {status_line(7, 1), "->     7 N friends", from + "Über die Größe",
+                from + "Straße und Länge", from + "Réunion d'équipe", from + "“Preis” € 5",
+                from + "Re: Grüße aus Köln", from + "^[[2J^[]0;PWN^GM-^[2JZQX",
+                from + "Re: 東京の天気予報と週末", ""}));
+    EXPECT_TRUE(only_screen_drawing(term->output(), HighBytes::Utf8));
+    EXPECT_TRUE(only_screen_properties(*term));
+    EXPECT_EQ(term->bells(), 0);
+    quit_cleanly(*term, before);
+    // The C locale shows what it cannot show as '?', a character each.
+    term = start_lurko({{log}, home.path(), 12, 51, "C"});
+    term->type("h");
+    ASSERT_TRUE(shows_row(*term, 8, from + "Re: ?????????????"));
+    EXPECT_EQ(term->row_text(2), from + "?ber die Gr??e");
+    quit_cleanly(*term, before);
 }
 
 // --- Long lines ------------------------------------------------------------------

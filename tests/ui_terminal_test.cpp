@@ -245,10 +245,10 @@ TEST_F(FolderScreen, ExpandedFolderAndResize) {
 TEST(FolderScreenUtf8, CharactersShowWholeAndTheCutKeepsThemWhole) {
     test::TempDir dir;
     const std::string log = dir / "procmail.log";
-    // "     jose@example.org: " is 23 bytes; then 8 e-acutes of 2 bytes.
+    // "     jose@example.org: " takes 23 columns; then 6 characters of 2 columns.
     test::write_file(log, log_entry("jose@example.org",
-                                    "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                                    "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9",
+                                    "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5"
+                                    "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5",
                                     "caf\xc3\xa9"));
     TerminalOptions utf8 = options(10, 40);
     utf8.env["LC_ALL"] = "C.UTF-8";
@@ -256,11 +256,12 @@ TEST(FolderScreenUtf8, CharactersShowWholeAndTheCutKeepsThemWhole) {
     ASSERT_TRUE(term.wait_for_text(version)) << term.screen();
     ASSERT_TRUE(term.settle());
     EXPECT_EQ(term.row_text(1), "->     1 N caf\xc3\xa9");
-    // A width of 40 leaves 34 bytes: 23 + 5 whole characters (10 bytes),
-    // the sixth would end at byte 35.
+    // A width of 40 leaves 34 columns: 23 + 5 whole characters (10 columns),
+    // the sixth would end in column 35.
     EXPECT_EQ(term.row_text(2),
-              "           jose@example.org: \xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9");
-    EXPECT_EQ(term.cell(2, 33).text, "\xc3\xa9");
+              "           jose@example.org: \xe6\x97\xa5\xe6\x97\xa5"
+              "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5");
+    EXPECT_EQ(term.cell(2, 37).text, "\xe6\x97\xa5");
     quit(term);
 }
 

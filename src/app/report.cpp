@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "log/encoded_words.hpp"
 #include "log/fd_io.hpp"
 
 namespace {
@@ -34,7 +35,11 @@ void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode
     out.append("      ");
     append_text(out, mail.from(), mode);
     out.append(": ");
-    append_text(out, mail.subject(), mode);
+    if (mode == ControlBytes::Caret) {
+        append_text(out, decode_encoded_words(mail.subject()), mode);
+    } else {
+        append_text(out, mail.subject(), mode);  // scripts get what the log says
+    }
     out.push_back('\n');
 }
 

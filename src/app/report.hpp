@@ -15,6 +15,8 @@ void append_count(std::string& out, std::uint64_t count);
 void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode);
 
 // The line of one mail under its folder: six blanks, sender, ": ", subject.
+// With ControlBytes::Caret, for a person at a terminal, the subject's MIME
+// encoded words are decoded; with ControlBytes::Raw it is left as logged.
 void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode);
 
 // Writes the one-shot report of the folder list to a file descriptor: a line

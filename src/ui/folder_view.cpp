@@ -1,6 +1,7 @@
 #include "ui/folder_view.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "app/monitor.hpp"
 #include "app/report.hpp"
+#include "log/encoded_words.hpp"
 #include "ui/screen.hpp"
 #include "ui/screen_text.hpp"
 
@@ -50,12 +52,12 @@ std::string folder_row_text(const Folder& folder, int max_columns) {
 }
 
 std::string mail_line_text(const MailEntry& mail, int width) {
-    const std::size_t limit = width >= 7 ? static_cast<std::size_t>(width - 6) : SIZE_MAX;
-    ScreenText line(limit);
+    ScreenText line(SIZE_MAX, width >= 7 ? width - 6 : INT_MAX);
     line.append("     ");
     line.append(mail.from());
     line.append(": ");
-    line.append(mail.subject());
+    // Decoded when shown, never when the log is read, which stays fast.
+    line.append(decode_encoded_words(mail.subject()));
     return line.text();
 }
 

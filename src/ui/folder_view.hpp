@@ -11,8 +11,8 @@
 std::string folder_row_text(const Folder& folder, int max_columns);
 
 // The text of a mail line from its column 6 on: five blanks, the sender,
-// ": ", the subject, as the screen shows them. In a window `width` columns
-// wide (7 or more) it is cut to `width` - 6 bytes of what is shown, at the
-// end of a whole character, so that the line ends in the last column at the
-// latest.
+// ": ", the subject with its MIME encoded words decoded, as the screen shows
+// them. In a window `width` columns wide (7 or more) it is cut to `width` - 6
+// columns of what is shown, at the end of a whole character, so that the line
+// ends in the last column at the latest.
 std::string mail_line_text(const MailEntry& mail, int width);

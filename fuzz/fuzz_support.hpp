@@ -122,7 +122,7 @@ void expect_same(const std::vector<ModelFolder>& got, const std::vector<ModelFol
                  const char* what);
 
 // The invariants of a folder list that is not being read: names unique and
-// free of "/new/", blanks and tabs; senders free of blanks and tabs; every
+// free of "/new/", tabs, newlines and NULs; senders free of blanks and tabs; every
 // folder has a mail; display order; total() equals the sum of the counts and
 // mail_count(), and is at most read_total().
 void check_folder_list(const MailLogScanner& log);

@@ -70,7 +70,7 @@ void expect_report_agrees(const std::string& log, const std::string& label,
         {{"-o", "-w", "-H"}, {"--wide", "--hide-devnull"}},
     };
     for (const Variant& variant : variants) {
-        std::vector<std::string> tool_args{"--report", log};
+        std::vector<std::string> tool_args{"--report", log, "--names", "procmail"};
         tool_args.insert(tool_args.end(), variant.tool_flags.begin(), variant.tool_flags.end());
         const std::string expected = generate(tool_args, tool);
         std::vector<std::string> args = variant.lurko_flags;
@@ -258,18 +258,18 @@ TEST_P(AgreesWithReference, OnGeneratedLog) {
 
 INSTANTIATE_TEST_SUITE_P(
     Logs, AgreesWithReference,
-    ::testing::Values(GeneratedLog{"default", {"--mails", "2000", "--seed", "1"}},
-                      GeneratedLog{"odd",
-                                   {"--mails", "2000", "--seed", "7", "--odd", "0.1", "--noise",
-                                    "0.1", "--interleave", "0.03", "--mh", "0.05", "--copies",
-                                    "0.05", "--no-subject", "0.1"}},
-                      GeneratedLog{"clean", {"--mails", "2000", "--seed", "42", "--clean"}},
-                      GeneratedLog{"maildirs",
-                                   {"--mails", "1500", "--seed", "3", "--clean", "--maildir", "0.6",
-                                    "--devnull", "0.3"}},
-                      GeneratedLog{
-                          "zipf_5000_folders",
-                          {"--size", "3M", "--seed", "5", "--folders", "5000", "--zipf", "0.8"}}),
+    ::testing::Values(
+        GeneratedLog{"default", {"--mails", "2000", "--seed", "1"}},
+        GeneratedLog{"odd", {"--mails",     "2000", "--seed",        "7",    "--odd",  "0.1",
+                             "--noise",     "0.1",  "--interleave",  "0.03", "--mh",   "0.1",
+                             "--dirfolder", "0.1",  "--blank-names", "0.1",  "--pipe", "0.05",
+                             "--copies",    "0.05", "--no-subject",  "0.1"}},
+        GeneratedLog{"clean", {"--mails", "2000", "--seed", "42", "--clean"}},
+        GeneratedLog{
+            "maildirs",
+            {"--mails", "1500", "--seed", "3", "--clean", "--maildir", "0.6", "--devnull", "0.3"}},
+        GeneratedLog{"zipf_5000_folders",
+                     {"--size", "3M", "--seed", "5", "--folders", "5000", "--zipf", "0.8"}}),
     [](const auto& param_info) { return std::string(param_info.param.label); });
 
 TEST(AgreesWithReference, OnLogWrittenByProcmail) {

@@ -68,7 +68,8 @@ std::string message_text(std::size_t seq) {
 }
 
 // The "  Folder: " lines of a log, counted by folder as lurko names them:
-// the first word, cut before "/new/".
+// the path up to the tabs before the size, cut before "/new/" (the plan
+// sends nothing to MH or directory folders).
 std::map<std::string, std::size_t> folder_lines(const std::string& log) {
     std::map<std::string, std::size_t> counts;
     std::istringstream lines(test::read_file(log));
@@ -76,7 +77,7 @@ std::map<std::string, std::size_t> folder_lines(const std::string& log) {
         if (line.rfind("  Folder: ", 0) != 0) {
             continue;
         }
-        std::string name = line.substr(10, line.find_first_of(" \t", 10) - 10);
+        std::string name = line.substr(10, line.find('\t', 10) - 10);
         if (const std::size_t cut = name.find("/new/"); cut != std::string::npos) {
             name.erase(cut);
         }
@@ -172,6 +173,12 @@ protected:
                 return "/dev/null";
             case Route::Default:
                 return home / "Mail/inbox";
+            case Route::Blank:
+                return "family and friends";
+            case Route::Mh:
+                return "work";
+            case Route::Directory:
+                return "reports";
         }
         return "";
     }

@@ -209,11 +209,23 @@ TEST(WordAfterKeyword, StopsAtBlankOrTabOnly) {
     }
 }
 
-TEST(FolderNameOf, CutsBeforeTheFirstMaildirNew) {
+TEST(FolderNameOf, NamesFoldersAsProcmailDoes) {
     EXPECT_EQ(folder_name_of("  Folder: box/new/1.2.host\t 12"), "box");
     EXPECT_EQ(folder_name_of("  Folder: a/new/b/new/c"), "a");
     EXPECT_EQ(folder_name_of("  Folder: /new/x"), "");
     EXPECT_EQ(folder_name_of("  Folder: box/newer"), "box/newer");
+    // Up to the tabs before the size, blanks trimmed; no tab: the first word.
+    EXPECT_EQ(folder_name_of("  Folder:  family and friends \t\t  286"), "family and friends");
+    EXPECT_EQ(folder_name_of("  Folder: \t\t  286"), "");
+    EXPECT_EQ(folder_name_of("  Folder: family and friends"), "family");
+    // MH messages and the files of a directory folder count for the folder;
+    // an mbox named by digits in a subdirectory too, the rule's cost.
+    EXPECT_EQ(folder_name_of("  Folder: work/12\t 286"), "work");
+    EXPECT_EQ(folder_name_of("  Folder: reports/msg.x-Y_9\t 286"), "reports");
+    EXPECT_EQ(folder_name_of("  Folder: archive/2016\t 286"), "archive");
+    for (const char* kept : {"/12", "reports/msg.", "reports/msg.a.b", "work/1a", "My Lists/new"}) {
+        EXPECT_EQ(folder_name_of(std::string("  Folder: ") + kept + "\t 286"), kept);
+    }
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace procmail {
 inline constexpr const char* binary = "/usr/bin/procmail";
 
 // Where a message goes, by the X-Route header the rc file's rules look at.
-enum class Route { Friends, Maildir, Absolute, DevNull, Default };
+enum class Route { Friends, Maildir, Absolute, DevNull, Default, Blank, Mh, Directory };
 
 inline const char* route_header(Route route) {
     switch (route) {
@@ -31,13 +31,20 @@ inline const char* route_header(Route route) {
             return "spam";
         case Route::Default:
             return "none";
+        case Route::Blank:
+            return "blank";
+        case Route::Mh:
+            return "mh";
+        case Route::Directory:
+            return "directory";
     }
     return "";
 }
 
-// ~/.procmailrc: the log in $HOME/procmail.log, mbox folders "friends" and
-// $MAILDIR/bank, the maildir "lists.dev", /dev/null, and $MAILDIR/inbox for
-// the rest.
+// ~/.procmailrc: the log in $HOME/procmail.log, mbox folders "friends",
+// "family and friends" and $MAILDIR/bank, the maildir "lists.dev", the MH
+// folder "work", the directory folder "reports", /dev/null, and
+// $MAILDIR/inbox for the rest.
 inline const std::string rc_text =
     "SHELL=/bin/sh\n"
     "PATH=/usr/bin:/bin\n"
@@ -63,7 +70,10 @@ inline const std::string rc_text =
     "\n"
     ":0:\n"
     "* ^X-Route: absolute\n"
-    "$MAILDIR/bank\n";
+    "$MAILDIR/bank\n"
+    "\n:0:\n* ^X-Route: blank\nfamily and friends\n"
+    "\n:0\n* ^X-Route: mh\nwork/.\n"
+    "\n:0\n* ^X-Route: directory\nreports\n";
 
 // The shell command that delivers the message in the file "$2" with the rc
 // file of the home directory "$1". As a general mail filter (-m) procmail
@@ -73,7 +83,8 @@ inline const std::string deliver_command =
     std::string(binary) + " -m \"HOME=$1\" \"ORGMAIL=$1/Mail/orgmail\" \"$1/.procmailrc\" < \"$2\"";
 
 // The X-Seq numbers of the messages in a folder as a mail client finds them
-// (an mbox file, or the new/ directory of a maildir), in order.
+// (an mbox file, the new/ directory of a maildir, the files of an MH or
+// directory folder), in order.
 inline std::vector<std::size_t> messages_in(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::vector<std::size_t> numbers;
@@ -86,8 +97,12 @@ inline std::vector<std::size_t> messages_in(const std::filesystem::path& folder)
         }
     };
     if (fs::is_directory(folder)) {
-        for (const fs::directory_entry& file : fs::directory_iterator(folder / "new")) {
-            scan(file.path());
+        const bool maildir = fs::is_directory(folder / "new");
+        for (const fs::directory_entry& file :
+             fs::directory_iterator(maildir ? folder / "new" : folder)) {
+            if (file.is_regular_file()) {
+                scan(file.path());
+            }
         }
     } else if (fs::exists(folder)) {
         scan(folder);

@@ -43,9 +43,9 @@ std::string text_of(const Message& message) {
 }
 
 std::vector<Message> make_messages() {
-    const Route pattern[] = {Route::Friends, Route::Maildir, Route::Friends, Route::Default,
-                             Route::Maildir, Route::DevNull, Route::Friends, Route::Absolute,
-                             Route::Maildir, Route::Friends, Route::Maildir, Route::DevNull};
+    const Route pattern[] = {Route::Friends, Route::Maildir, Route::Blank,     Route::Default,
+                             Route::Maildir, Route::DevNull, Route::Mh,        Route::Absolute,
+                             Route::Maildir, Route::Friends, Route::Directory, Route::DevNull};
     const char* senders[] = {"alice@example.org", "bob@example.org", "dev-bounces@lists.example",
                              "noreply@bank.example.net", "x@spam.example"};
     std::vector<Message> messages;
@@ -170,7 +170,9 @@ TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
         }
     }
     EXPECT_EQ(devnull->mails, discarded);
-    EXPECT_EQ(report.size(), 5u);  // friends, lists.dev, bank, inbox, /dev/null
+    // friends, family and friends, lists.dev, work, reports, bank, inbox,
+    // /dev/null: an MH and a directory folder count as one each.
+    EXPECT_EQ(report.size(), 8u);
 
     // The plain report is the wide one without its mail lines, in the order
     // of the reference report; -H drops /dev/null alone.

@@ -81,6 +81,25 @@ bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// A file that Procmail names inside a folder that is a directory: an MH
+// message ("1", "2", ...) or the unique name it gives a file in a plain
+// directory folder ("msg.AbC").
+bool is_message_file(std::string_view name) {
+    const auto all_of = [](std::string_view text, auto&& allowed) {
+        return !text.empty() && std::all_of(text.begin(), text.end(), allowed);
+    };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (all_of(name, digit)) {
+        return true;
+    }
+    constexpr std::string_view unique_prefix = "msg.";
+    return name.starts_with(unique_prefix) &&
+           all_of(name.substr(unique_prefix.size()), [&](char c) {
+               return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+                      c == '_';
+           });
+}
+
 }  // namespace
 
 std::string_view word_after_keyword(std::string_view line, std::string_view keyword) {
@@ -89,9 +108,24 @@ std::string_view word_after_keyword(std::string_view line, std::string_view keyw
 }
 
 std::string_view folder_name_of(std::string_view folder_line) {
-    const std::string_view word = word_after_keyword(folder_line, MailLogScanner::folder_keyword);
-    const std::size_t cut = word.find(maildir_new);
-    return cut == std::string_view::npos ? word : word.substr(0, cut);
+    const std::string_view keyword = MailLogScanner::folder_keyword;
+    const std::string_view rest = folder_line.substr(std::min(keyword.size(), folder_line.size()));
+    std::string_view name;
+    if (const std::size_t tab = rest.find('\t'); tab != std::string_view::npos) {
+        name = rest.substr(0, tab);
+        name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
+        name.remove_suffix(name.size() - (name.find_last_not_of(' ') + 1));
+    } else {
+        name = word_after_keyword(folder_line, keyword);  // not written by Procmail
+    }
+    if (const std::size_t cut = name.find(maildir_new); cut != std::string_view::npos) {
+        return name.substr(0, cut);
+    }
+    const std::size_t slash = name.rfind('/');
+    if (slash != std::string_view::npos && slash > 0 && is_message_file(name.substr(slash + 1))) {
+        return name.substr(0, slash);
+    }
+    return name;
 }
 
 MailLogScanner::MailLogScanner() {

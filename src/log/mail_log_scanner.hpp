@@ -18,8 +18,13 @@
 // is empty or starts with a blank or tab, else cut at the first blank or tab.
 std::string_view word_after_keyword(std::string_view line, std::string_view keyword);
 
-// The folder a "  Folder: " line names: its first word, cut before the first
-// "/new/" so that every file delivered into a maildir counts for the maildir.
+// The folder a "  Folder: " line names, as Procmail names it. Procmail pads
+// the path with tabs before the size, so the name is the text up to the
+// first tab, blanks trimmed at both ends (a line without a tab, which
+// Procmail did not write, gives its first word). A file delivered into a
+// maildir ("DIR/new/FILE"), an MH folder ("DIR/12") or a directory folder
+// ("DIR/msg.AbC") counts for its folder DIR: the name is cut before the
+// first "/new/", or else loses such a last component.
 std::string_view folder_name_of(std::string_view folder_line);
 
 // Reads the Procmail log into the list of folders that received mail, sorted

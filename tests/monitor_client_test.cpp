@@ -5,6 +5,7 @@
 // that real Procmail delivered into.
 
 #include "monitor_support.hpp"
+#include "procmail_support.hpp"
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -280,39 +281,23 @@ TEST_F(MonitorTest, HelpScreenSuspendsTheMonitor) {
 // --- Real mutt on a folder Procmail delivered into ------------------------------------
 
 TEST_F(MonitorTest, RealMuttOpensTheSelectedFolder) {
-    constexpr const char* procmail = "/usr/bin/procmail";
-    ASSERT_TRUE(fs::exists(procmail)) << "the set-up script installs procmail";
+    ASSERT_TRUE(fs::exists(procmail::binary)) << "the set-up script installs procmail";
     ASSERT_TRUE(fs::exists("/usr/bin/mutt")) << "the set-up script installs mutt";
-    test::write_file(home / ".procmailrc",
-                     "SHELL=/bin/sh\n"
-                     "PATH=/usr/bin:/bin\n"
-                     "MAILDIR=$HOME/Mail\n"
-                     "DEFAULT=$MAILDIR/inbox\n"
-                     "LOGFILE=$HOME/procmail.log\n"
-                     "LOCKEXT=.lock\n"
-                     "\n"
-                     ":0:\n"
-                     "* ^Subject: Lunch\n"
-                     "friends\n");
+    test::write_file(home / ".procmailrc", procmail::rc_text);
     fs::create_directory(home / "Mail");
     const char* subjects[] = {"Lunch on Friday?", "Lunch moved to noon", "Your statement"};
     for (const char* subject : subjects) {
         const std::string message = home / "message";
+        const std::string lunch(std::string_view(subject).starts_with("Lunch") ? "friends"
+                                                                               : "none");
         test::write_file(message,
-                         std::string("From alice@example.org  Mon Dec  8 07:19:03 2025\n") +
-                             "From: Alice <alice@example.org>\n"
-                             "To: user@example.org\n"
-                             "Subject: " +
-                             subject +
-                             "\n"
-                             "Date: Mon, 8 Dec 2025 07:19:03 +0000\n"
-                             "\nHello.\n");
-        // As a general mail filter (-m) procmail never falls back to the
-        // system mailbox; HOME and ORGMAIL keep every delivery in here.
+                         "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
+                         "From: Alice <alice@example.org>\nTo: user@example.org\n"
+                         "Subject: " +
+                             std::string(subject) + "\nX-Route: " + lunch +
+                             "\nDate: Mon, 8 Dec 2025 07:19:03 +0000\n\nHello.\n");
         const test::RunResult delivered =
-            test::run({"/bin/sh", "-c",
-                       "exec \"$1\" -m \"HOME=$2\" \"ORGMAIL=$2/Mail/orgmail\" \"$3\" < \"$4\"",
-                       "sh", procmail, home.path(), home / ".procmailrc", message},
+            test::run({"/bin/sh", "-c", procmail::deliver_command, "sh", home.path(), message},
                       {{"HOME", home.path()}});
         ASSERT_EQ(delivered.status, 0) << delivered.err;
     }

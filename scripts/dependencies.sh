@@ -9,11 +9,21 @@
 # tests need (GoogleTest, libvterm for the terminal tests, real Procmail, mutt
 # and a shell to run the mail client).
 build_packages="g++ cmake make pkg-config libncurses-dev"
-test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3"
+test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3 locales"
 # The second compiler and the linter and formatter that CI runs.
 lint_packages="clang clang-tidy clang-format"
 # What checking the manual page and the Debian package needs.
 package_packages="dpkg-dev groff-base man-db lintian"
+
+# A locale that is not UTF-8, in which the tests show decoded subjects too.
+ensure_latin1_locale() {
+    locale -a 2>/dev/null | grep -qi '^en_US\.iso88591$' && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "A test skips without an ISO-8859-1 locale; as root: localedef -i en_US -f ISO-8859-1 en_US.ISO-8859-1" >&2
+        return 0
+    fi
+    localedef -i en_US -f ISO-8859-1 en_US.ISO-8859-1
+}
 
 ensure_packages() {
     missing=""

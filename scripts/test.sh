@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 . scripts/dependencies.sh
 # shellcheck disable=SC2086
 ensure_packages $build_packages $test_packages
+ensure_latin1_locale
 
 build_dir=${1:-build}
 [ $# -gt 0 ] && shift

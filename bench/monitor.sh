@@ -4,7 +4,8 @@
 # deliveries add, the wake-ups and the CPU while idle, and a burst of
 # deliveries, on a 100 MB and a 1 MB generated log (the cost of a delivery
 # should not depend on the log's size). With --big, also the peak memory of
-# `lurko -o` on a 1 GB log. Prints figures; asserts nothing.
+# `lurko -o` on a 1 GB log, and what d costs there (the time and memory of
+# removing its most frequent folder). Prints figures; asserts nothing.
 #
 # Usage: bench/monitor.sh [--build DIR] [--lurko PATH] [--dir DIR] [--deliveries N]
 #                         [--rate PER_SECOND] [--idle SECONDS] [--burst RATE SECONDS] [--big]
@@ -44,9 +45,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-cmake --build "$build" --target lurko monitor_bench >/dev/null
+cmake --build "$build" --target lurko monitor_bench rewrite_bench >/dev/null
 lurko=${lurko:-$build/src/lurko}
-mkdir -p "$dir"
+mkdir -p "$dir/run"
 
 generate() { # name gen-log-options...
     local name=$1
@@ -62,7 +63,6 @@ for size in 100M 1M; do
     generate "$size" --size "$size" --seed 1
     # The benchmark appends to the log: it works on a copy, in a directory of
     # its own (the monitor also wakes for what happens in the log's directory).
-    mkdir -p "$dir/run"
     cp "$dir/$size.log" "$dir/run/monitor-$size.log"
     echo
     "$build/bench/monitor_bench" "$lurko" "$dir/run/monitor-$size.log" \
@@ -78,4 +78,9 @@ if [ "$big" = yes ]; then
     size=$(stat -c %s "$dir/1G.log")
     echo
     python3 -c 'import sys; p, s = int(sys.argv[1]) * 1024, int(sys.argv[2]); print("lurko -o on a %.2f GB log: peak %.0f MB, %.2fx the log" % (s / 1e9, p / 1e6, p / s))' "$peak" "$size"
+    # d on it: the folder of the first entry, on a copy.
+    cp "$dir/1G.log" "$dir/run/rewrite-1G.log"
+    folder=$(sed -n '3s/^  Folder: \([^	]*\).*/\1/p' "$dir/run/rewrite-1G.log")
+    "$build/bench/rewrite_bench" "$dir/run/rewrite-1G.log" "$folder" || true
+    rm -f "$dir/run/rewrite-1G.log"
 fi

@@ -18,13 +18,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string banner =
-    "Lurko " LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE ") \n"
-    "Written by The Lurko developers <lurko@example.org>\n"
-    "\n"
-    "Copyright (C) " LURKO_RELEASE_YEAR " The Lurko developers.\n"
-    "This is free software; see the source for copying conditions.\n"
-    "There is NO warranty, to the extent permitted by law.\n";
+const std::string banner = "Lurko " LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE
+                           ") \n"
+                           "Written by The Lurko developers <lurko@example.org>\n"
+                           "\n"
+                           "Copyright (C) " LURKO_RELEASE_YEAR
+                           " The Lurko developers.\n"
+                           "This is free software; see the source for copying conditions.\n"
+                           "There is NO warranty, to the extent permitted by law.\n";
 
 std::string usage(const std::string& argv0) {
     return "\nUsage: " + argv0 +

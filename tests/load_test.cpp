@@ -50,7 +50,9 @@ constexpr Route route_plan[20] = {
 const std::string worker_text =
     "#!/bin/sh\n"
     "# worker.sh HOME FIRST STEP COUNT\n"
-    "deliver() { " + procmail::deliver_command + "; }\n"
+    "deliver() { " +
+    procmail::deliver_command +
+    "; }\n"
     "i=$2\n"
     "while [ \"$i\" -lt \"$4\" ]; do\n"
     "    deliver \"$1\" \"$1/messages/$i\" || echo \"$i\" >> \"$1/failed\"\n"

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -243,8 +243,8 @@ protected:
                                     int cols = 80, const std::string& term = "xterm-256color") {
         std::vector<std::string> args = options;
         args.push_back(log);
-        return start_lurko({.args = args, .home = home.path(), .rows = rows, .cols = cols,
-                            .term = term});
+        return start_lurko(
+            {.args = args, .home = home.path(), .rows = rows, .cols = cols, .term = term});
     }
 
     // Starts lurko with `options` and waits until its first screen is drawn.

@@ -456,7 +456,7 @@ TEST_F(MonitorTest, MarkReadLastsUntilTheNextDelivery) {
     EXPECT_EQ(term->row_text(15), "");
     ASSERT_TRUE(term->settle(quiet_time));
     EXPECT_EQ(test::read_file(log), original);  // the log is not touched
-    term->type("l");  // read whole again: still marked read
+    term->type("l");                            // read whole again: still marked read
     ASSERT_TRUE(term->settle(quiet_time));
     EXPECT_EQ(term->row_text(0), "Lurko -- New mail: 27 in 14 folders");
     EXPECT_FALSE(term->contains("15 N friends"));

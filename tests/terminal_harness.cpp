@@ -165,8 +165,8 @@ Terminal::Terminal(const std::vector<std::string>& argv, const TerminalOptions& 
     }
     if (child_ == 0) {
         ::dup2(error_pipe[1], STDERR_FILENO);
-        EnvChanges env = {{"TERM", options.term}, {"LINES", std::nullopt},
-                          {"COLUMNS", std::nullopt}};
+        EnvChanges env = {
+            {"TERM", options.term}, {"LINES", std::nullopt}, {"COLUMNS", std::nullopt}};
         for (const auto& [name, value] : options.env) {
             env[name] = value;
         }

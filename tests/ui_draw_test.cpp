@@ -235,7 +235,8 @@ TEST(WindowTest, VersionLineOnTheLastRowLeavesTheRestOfIt) {
     window.resized();
     mvwaddstr(stdscr, 9, 0, std::string(40 - 1, 'x').c_str());
     window.draw_version();
-    EXPECT_EQ(row_text(stdscr, 9), test::version_tag + std::string(40 - 1 - test::version_tag.size(), 'x'));
+    EXPECT_EQ(row_text(stdscr, 9),
+              test::version_tag + std::string(40 - 1 - test::version_tag.size(), 'x'));
     EXPECT_EQ(pair_at(stdscr, 9, 0), text_pair);
 }
 

@@ -24,7 +24,7 @@ void append_count(std::string& out, std::uint64_t count) {
 }
 
 void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode) {
-    append_count(out, folder.mails.size());
+    append_count(out, folder.count);
     out.push_back(' ');
     append_text(out, folder.name, mode);
     out.push_back('\n');

@@ -12,7 +12,7 @@
 #include "log/folder_index.hpp"
 #include "log/line_scanner.hpp"
 #include "log/log_bytes.hpp"
-#include "log/text_arena.hpp"
+#include "log/mail_list.hpp"
 
 // The first word after `keyword` at the front of `line`: empty when the rest
 // is empty or starts with a blank or tab, else cut at the first blank or tab.
@@ -32,7 +32,13 @@ public:
     static constexpr std::string_view subject_keyword = " Subject: ";
     static constexpr std::string_view folder_keyword = "  Folder: ";
 
-    MailLogScanner();
+    // What a read keeps of each mail.
+    enum class Keep {
+        Counts,  // only its folder's count: the folders' mail lists stay empty
+        Mails,   // its sender and subject too, in its folder's mail list
+    };
+
+    explicit MailLogScanner(Keep keep = Keep::Mails);
     MailLogScanner(const MailLogScanner&) = delete;
     MailLogScanner& operator=(const MailLogScanner&) = delete;
 
@@ -97,6 +103,7 @@ private:
     };
 
     void record_mail(std::string_view folder_name);
+    ScanResult scan_from(const LogBytes& log, std::uint64_t start);
     void clear_read();
     void read_whole(const LogBytes& log);
     bool read_appended(const LogBytes& log, const LogStatus& status);
@@ -105,13 +112,15 @@ private:
     void show_everything_read();
     void sort_folders();
 
+    Keep keep_;
     ReadPosition position_;
     bool keep_removals_ = false;
 
     std::deque<Folder> read_folders_;  // every folder read, in order of first mail
     FolderIndex by_name_;
     std::vector<const Folder*> folders_;  // the list shown, in display order
-    TextArena arena_;
+    MailStore mails_;
+    const Folder* last_read_ = nullptr;  // the folder of the last Folder line of this scan
 
     std::string pending_subject_;
     std::string pending_from_;

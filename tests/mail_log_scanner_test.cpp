@@ -244,6 +244,13 @@ TEST(FolderNameOf, CutsBeforeTheFirstMaildirNew) {
     EXPECT_EQ(folder_name_of("  Folder: a/new/b/new/c"), "a");
     EXPECT_EQ(folder_name_of("  Folder: /new/x"), "");
     EXPECT_EQ(folder_name_of("  Folder: box/newer"), "box/newer");
+    // Long paths, "/new/" across a run of sixteen bytes or beyond a slash
+    // that only starts "/new".
+    EXPECT_EQ(folder_name_of("  Folder: /home/user/Mail/lists/new/1.host"),
+              "/home/user/Mail/lists");
+    EXPECT_EQ(folder_name_of("  Folder: /home/user/Mail/a/newsletters/new/1"),
+              "/home/user/Mail/a/newsletters");
+    EXPECT_EQ(folder_name_of("  Folder: /home/user/Mail/lists/new"), "/home/user/Mail/lists/new");
 }
 
 }  // namespace

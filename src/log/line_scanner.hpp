@@ -48,10 +48,22 @@ protected:
     std::vector<std::string> keywords;
 
 private:
+    // A keyword as a scan matches it: its first sixteen bytes also as two
+    // words, so that a line is mostly told from it by two loads.
+    struct Keyword {
+        explicit Keyword(std::string_view keyword);
+        // The same as matches(text, line).
+        bool starts(std::string_view line) const;
+
+        std::string_view text;
+        std::uint64_t head = 0;       // the first eight bytes, zero-padded
+        std::uint64_t head_mask = 0;  // the bits of head that are the keyword's
+        std::uint64_t tail = 0;       // bytes 8..16 (or the last eight), when longer than 8
+    };
+
     // Cuts the line at its first NUL, when it may hold one, and hands it to
     // on_match for every one of the keywords `words` it matches.
-    void dispatch(std::span<const std::string_view> words, std::string_view line,
-                  bool may_hold_nul);
+    void dispatch(std::span<const Keyword> words, std::string_view line, bool may_hold_nul);
 
     // The block the scans read into, made at the first scan and kept: the
     // monitor scans the log again at every delivery.

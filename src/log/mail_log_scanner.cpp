@@ -58,6 +58,26 @@ std::size_t blank_offset(std::string_view text) {
     return text.size();
 }
 
+// Offset of the first "/new/" in `word`, or its size when it has none. Paths
+// hold many slashes: they are found sixteen bytes at a time.
+std::size_t maildir_new_offset(std::string_view word) {
+    std::size_t at = 0;
+#ifdef __SSE2__
+    for (; at + 16 <= word.size(); at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(word.data() + at));
+        auto slashes =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('/'))));
+        for (; slashes != 0; slashes &= slashes - 1) {
+            const std::size_t slash = at + static_cast<std::size_t>(std::countr_zero(slashes));
+            if (word.substr(slash, maildir_new.size()) == maildir_new) {
+                return slash;
+            }
+        }
+    }
+#endif
+    return std::min(word.find(maildir_new, at), word.size());
+}
+
 // True when the line that starts at `offset` is longer than a line the
 // scanner dispatches, or cannot be read.
 bool line_too_long(const LogBytes& log, std::uint64_t offset) {
@@ -89,8 +109,7 @@ std::string_view word_after_keyword(std::string_view line, std::string_view keyw
 
 std::string_view folder_name_of(std::string_view folder_line) {
     const std::string_view word = word_after_keyword(folder_line, MailLogScanner::folder_keyword);
-    const std::size_t cut = word.find(maildir_new);
-    return cut == std::string_view::npos ? word : word.substr(0, cut);
+    return word.substr(0, maildir_new_offset(word));
 }
 
 MailLogScanner::MailLogScanner(Keep keep) : keep_(keep) {

@@ -166,6 +166,7 @@ ScanResult LineScanner::scan(std::istream& in) {
         if (line != base) {
             result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
         }
+        on_lines_expire();
         held = static_cast<std::size_t>(end - line);
         if (skipping || held > line_limit) {
             skipping = true;  // the rest of this line is dropped as it arrives
@@ -176,6 +177,7 @@ ScanResult LineScanner::scan(std::istream& in) {
     }
     if (held > 0 && !skipping) {
         dispatch(words, std::string_view(base, held), true);
+        on_lines_expire();
     }
     in.setstate(std::ios::eofbit);
     return result;

@@ -45,6 +45,10 @@ protected:
     // One matching line (without its line end) and the keyword's index.
     virtual void on_match(std::string_view line, int index) = 0;
 
+    // The lines handed to on_match so far are about to be overwritten: a
+    // subclass that kept views of them copies what it still needs.
+    virtual void on_lines_expire() {}
+
     std::vector<std::string> keywords;
 
 private:

@@ -124,10 +124,10 @@ void MailLogScanner::on_match(std::string_view line, int index) {
     }
     switch (index) {
         case FromLine:
-            pending_from_.assign(word_after_keyword(line, from_keyword));
+            pending_from_ = word_after_keyword(line, from_keyword);
             break;
         case SubjectLine:
-            pending_subject_.assign(line.substr(subject_keyword.size()));
+            pending_subject_ = line.substr(subject_keyword.size());
             break;
         case FolderLine:
             record_mail(folder_name_of(line));
@@ -135,6 +135,17 @@ void MailLogScanner::on_match(std::string_view line, int index) {
         default:
             break;
     }
+}
+
+void MailLogScanner::on_lines_expire() {
+    const auto keep = [](std::string_view& pending, std::string& kept) {
+        if (pending.data() != kept.data()) {
+            kept.assign(pending);
+            pending = kept;
+        }
+    };
+    keep(pending_from_, kept_from_);
+    keep(pending_subject_, kept_subject_);
 }
 
 void MailLogScanner::record_mail(std::string_view folder_name) {
@@ -147,8 +158,8 @@ void MailLogScanner::record_mail(std::string_view folder_name) {
     ++folder->count;
     if (keep_ == Keep::Mails) {
         mails_.append(folder->mails, pending_from_, pending_subject_);
-        pending_from_.clear();
-        pending_subject_.clear();
+        pending_from_ = {};
+        pending_subject_ = {};
     }
     ++read_total_;
     last_read_ = folder;
@@ -210,8 +221,8 @@ void MailLogScanner::read_whole(const LogBytes& log) {
     clear_read();
     // An entry left half-written by the last read must not lend its sender or
     // subject to the first mail of this one.
-    pending_from_.clear();
-    pending_subject_.clear();
+    pending_from_ = {};
+    pending_subject_ = {};
     position_ = ReadPosition{};
     LogStatus status;
     if (log.status(status)) {

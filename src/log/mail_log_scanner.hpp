@@ -85,6 +85,7 @@ public:
 
 protected:
     void on_match(std::string_view line, int index) override;
+    void on_lines_expire() override;
 
 private:
     // How far the log has been read, to tell whether it only grew since.
@@ -122,8 +123,12 @@ private:
     MailStore mails_;
     const Folder* last_read_ = nullptr;  // the folder of the last Folder line of this scan
 
-    std::string pending_subject_;
-    std::string pending_from_;
+    // The sender and subject for the next mail: views of the scanned lines,
+    // copied into the strings below only when those lines expire.
+    std::string_view pending_subject_;
+    std::string_view pending_from_;
+    std::string kept_subject_;
+    std::string kept_from_;
     std::string last_folder_;
     std::uint64_t total_ = 0;
     std::uint64_t read_total_ = 0;

@@ -106,8 +106,8 @@ private:
 
 // Holds the mails of every folder of a log in one arena: each folder's in a
 // chain of blocks that grow from small (a folder of one mail costs little) to
-// a few KiB, so that thousands of folders do not scatter memory and a
-// folder's mails are read as a run.
+// 8 KiB, so that thousands of folders do not scatter memory and a folder's
+// mails are read as runs.
 class MailStore {
 public:
     MailStore() = default;

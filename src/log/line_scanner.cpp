@@ -42,7 +42,7 @@ void for_each_newline(const char* from, const char* end, const char* nul, LineEn
     const auto marks = [](const char* at, char byte) -> std::uint64_t {
         const __m128i wanted = _mm_set1_epi8(byte);
         std::uint64_t found = 0;
-        for (int part = 0; part < 4; ++part) {
+        for (std::size_t part = 0; part < 4; ++part) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
             found |= std::uint64_t{static_cast<std::uint32_t>(
                          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)))}

@@ -30,7 +30,7 @@ private:
     };
     using Chunk = std::unique_ptr<char[], FreeChunk>;
 
-    static Chunk allocate_chunk(std::size_t size);
+    static Chunk allocate_chunk(std::size_t length);
 
     std::vector<Chunk> chunks_;
     char* cursor_ = nullptr;

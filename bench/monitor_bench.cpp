@@ -4,15 +4,19 @@
 // the CPU it uses then, and a burst of deliveries.
 //
 //   monitor_bench LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS [BURST_RATE BURST_SECONDS]]]]
+//   monitor_bench --first-screen RUNS LURKO LOG
+//
+// The second form only starts the monitor RUNS times and prints the median,
+// fastest and slowest time to its first screen, and the CPU time it took.
 //
 // The monitor runs in a pseudo-terminal read back through a terminal
 // emulator; deliveries are appended to LOG in Procmail's form, one write
 // each, at random moments (exponential gaps averaging 1/PER_SECOND, so in
 // step with no timer), and each counts as shown when the top bar's total
 // includes it. CPU time, wake-ups (context switches) and memory come from
-// /proc/PID/schedstat and /proc/PID/status. Then, with BURST_RATE, deliveries come
-// at that steady rate for BURST_SECONDS. It prints figures and asserts
-// nothing.
+// /proc/PID/schedstat and /proc/PID/status. Then, with BURST_RATE,
+// deliveries come at that steady rate for BURST_SECONDS. It prints figures
+// and asserts nothing.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -102,12 +106,43 @@ double percentile(std::vector<double> values, double share) {
     return values[at];
 }
 
+// Starts the monitor `runs` times, each time until its first screen shows a
+// total, and prints the times as "first-screen RUNS MEDIAN MIN MAX CPU" (in
+// seconds; CPU is the median of the monitor's own CPU time until then).
+int time_first_screens(const std::string& lurko, const std::string& log, int runs) {
+    std::vector<double> walls;
+    std::vector<double> cpus;
+    for (int run = 0; run < runs; ++run) {
+        const Clock::time_point started = Clock::now();
+        test::TerminalOptions options;
+        options.cols = 100;
+        test::Terminal term({lurko, log}, options);
+        if (!term.wait_until([&] { return shown_total(term) >= 0; }, std::chrono::minutes(2))) {
+            std::fprintf(stderr, "the monitor showed no first screen:\n%s\n",
+                         term.screen().c_str());
+            return 1;
+        }
+        walls.push_back(seconds_since(started));
+        cpus.push_back(cpu_seconds(term.pid()));
+        term.type("q");
+        term.wait_exit();
+    }
+    std::printf("first-screen %d %.6f %.6f %.6f %.6f\n", runs, percentile(walls, 0.5),
+                percentile(walls, 0), percentile(walls, 1), percentile(cpus, 0.5));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 5 && std::string(argv[1]) == "--first-screen") {
+        return time_first_screens(argv[3], argv[4], std::atoi(argv[2]));
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS]]]\n",
-                     argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s LURKO LOG [DELIVERIES [PER_SECOND [IDLE_SECONDS]]]\n"
+                     "       %s --first-screen RUNS LURKO LOG\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const std::string lurko = argv[1];

@@ -9,6 +9,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class MailLogScanner;
@@ -113,8 +114,11 @@ void sort_for_display(std::vector<ModelFolder>& folders);
 // What the scanner shows, in the model's terms.
 std::vector<ModelFolder> folders_of(const MailLogScanner& log);
 
-// Whether two scanners show the same list (names, mails, order), total and
-// read total; cheap, for comparing after every step.
+// The names and mail counts of the list, in display order.
+std::vector<std::pair<std::string, std::uint64_t>> counts_of(const MailLogScanner& log);
+
+// Whether two scanners show the same list (names, counts, mails, order),
+// total and read total; cheap, for comparing after every step.
 bool same_list(const MailLogScanner& a, const MailLogScanner& b);
 
 // Aborts with both lists printed when they differ.
@@ -122,9 +126,10 @@ void expect_same(const std::vector<ModelFolder>& got, const std::vector<ModelFol
                  const char* what);
 
 // The invariants of a folder list that is not being read: names unique and
-// free of "/new/", tabs, newlines and NULs; senders free of blanks and tabs; every
-// folder has a mail; display order; total() equals the sum of the counts and
-// mail_count(), and is at most read_total().
+// free of "/new/", tabs, newlines and NULs; senders free of blanks and tabs;
+// every folder has a mail, and lists them all or (counted only) none;
+// display order; total() equals the sum of the counts and mail_count(), and
+// is at most read_total().
 void check_folder_list(const MailLogScanner& log);
 
 }  // namespace fuzz

@@ -16,7 +16,7 @@ std::string snapshot(const MailLogScanner& log) {
     std::string out = "total " + std::to_string(log.total()) + " read " +
                       std::to_string(log.read_total()) + " last [" + log.last_folder() + "]\n";
     for (const Folder* folder : log.folders()) {
-        out += std::to_string(folder->mails.size()) + " [" + folder->name + "]\n";
+        out += std::to_string(folder->count) + " [" + folder->name + "]\n";
         for (const MailEntry& mail : folder->mails) {
             out += "  [" + std::string(mail.from()) + "] [" + std::string(mail.subject()) + "]\n";
         }

@@ -52,6 +52,24 @@ TEST(LineScanner, TriesEveryKeywordOnEveryLine) {
     EXPECT_EQ(seen, (Seen{{0, "abc"}, {1, "abc"}, {3, "abc"}}));
 }
 
+TEST(LineScanner, MatchesKeywordsOfEveryLengthByteForByte) {
+    // Keywords shorter than, as long as and longer than the words a scan
+    // compares at once; lines that differ from them at each byte, or end early.
+    const std::string letters = "abcdefghijklmnopqrstuvwxyz";
+    for (std::size_t length = 1; length <= 20; ++length) {
+        const std::string keyword = letters.substr(0, length);
+        std::string text =
+            keyword + "\n" + keyword + "+more\n" + keyword.substr(0, length - 1) + "\n";
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string line = keyword + "tail";
+            line[at] = '_';
+            text += line + "\n";
+        }
+        EXPECT_EQ(scan_text(text, {keyword}), (Seen{{0, keyword}, {0, keyword + "+more"}}))
+            << keyword;
+    }
+}
+
 TEST(LineScanner, CutsLinesAtTheirFirstNul) {
     const Seen seen = scan_text(std::string("From a\0b\nFr\0om c\n", 17));
     EXPECT_EQ(seen, (Seen{{0, "From a"}}));

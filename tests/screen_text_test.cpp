@@ -112,10 +112,10 @@ TEST(FolderViewText, MailLinesAreCutToTheWidthLessSix) {
 
 TEST(FolderViewText, FolderRowsHoldTheCountAndTheName) {
     LocaleScope locale("C");
-    Folder folder{"lists/dev\x1b", std::vector<MailEntry>(3)};
+    Folder folder{"lists/dev\x1b", 3, {}};
     EXPECT_EQ(folder_row_text(folder, 80), "      3   lists/dev^[");
     EXPECT_EQ(folder_row_text(folder, 12), "      3   li");
-    folder.mails.resize(123456);
+    folder.count = 123456;
     EXPECT_EQ(folder_row_text(folder, 80), "  123456   lists/dev^[");
 }
 

@@ -12,7 +12,10 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_ALL, "");
     CommandLine command_line(argc, argv);
     command_line.find_logfile();
-    MailLogScanner log;
+    // The report without -w shows counts only: it keeps no sender or subject.
+    const Settings& settings = command_line.settings;
+    MailLogScanner log(!settings.loop && !settings.wide ? MailLogScanner::Keep::Counts
+                                                        : MailLogScanner::Keep::Mails);
     Monitor monitor(command_line.settings, log);
     monitor.run();
     end_screen();

@@ -1,5 +1,7 @@
 #include "app/report.hpp"
 
+#include <fcntl.h>
+
 #include <charconv>
 
 #include "log/encoded_words.hpp"
@@ -25,7 +27,7 @@ void append_count(std::string& out, std::uint64_t count) {
 }
 
 void append_folder_line(std::string& out, const Folder& folder, ControlBytes mode) {
-    append_count(out, folder.mails.size());
+    append_count(out, folder.count);
     out.push_back(' ');
     append_text(out, folder.name, mode);
     out.push_back('\n');
@@ -44,6 +46,14 @@ void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode
 }
 
 bool write_report(int fd, const MailLogScanner& log, bool wide, ControlBytes mode) {
+#ifdef F_SETPIPE_SZ
+    if (wide) {
+        // A pipe with room for a whole piece takes it at once; at its usual
+        // size the writer waits for the reader many times per piece. Only
+        // advice: a file, or a pipe that may not grow, stays as it is.
+        ::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(flush_size));
+    }
+#endif
     std::string out;
     out.reserve(flush_size + std::size_t{2} * 4096);  // room for the line that crosses it
     const auto flush_when_full = [&] {

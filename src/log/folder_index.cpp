@@ -15,8 +15,22 @@ std::uint64_t FolderIndex::hash(std::string_view name) {
         hash ^= hash >> 29;
     }
     if (at < name.size()) {
+        // The last eight bytes, overlapping those hashed already: one load,
+        // where a copy of just the bytes left would stall the load after it.
         std::uint64_t tail = 0;
-        std::memcpy(&tail, name.data() + at, name.size() - at);
+        if (name.size() >= 8) {
+            std::memcpy(&tail, name.data() + name.size() - 8, sizeof tail);
+        } else if (name.size() >= 4) {
+            std::uint32_t low;
+            std::uint32_t high;
+            std::memcpy(&low, name.data(), sizeof low);
+            std::memcpy(&high, name.data() + name.size() - 4, sizeof high);
+            tail = std::uint64_t{high} << 32 | low;
+        } else {
+            for (const char byte : name) {
+                tail = tail << 8 | static_cast<unsigned char>(byte);
+            }
+        }
         hash = (hash ^ tail) * multiplier;
     }
     return hash ^ (hash >> 32);

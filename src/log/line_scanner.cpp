@@ -1,7 +1,13 @@
 #include "log/line_scanner.hpp"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -20,7 +26,83 @@ std::streamsize read_block(std::streambuf& source, char* buffer, std::size_t siz
     }
 }
 
+std::uint64_t load_word(const char* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// Calls `line_end(newline, nul)` for every newline in [from, end), in order,
+// with `nul` the address of a NUL byte, or nullptr: no line that starts
+// after `nul` holds one. Log lines are short: finding the newlines and NULs
+// of 64 bytes at once costs less than a search per line.
+template <typename LineEnd>
+void for_each_newline(const char* from, const char* end, const char* nul, LineEnd&& line_end) {
+#ifdef __SSE2__
+    const auto marks = [](const char* at, char byte) -> std::uint64_t {
+        const __m128i wanted = _mm_set1_epi8(byte);
+        std::uint64_t found = 0;
+        for (std::size_t part = 0; part < 4; ++part) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+            found |= std::uint64_t{static_cast<std::uint32_t>(
+                         _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)))}
+                     << (16 * part);
+        }
+        return found;
+    };
+    for (; end - from >= 64; from += 64) {
+        if (const std::uint64_t nuls = marks(from, '\0'); nuls != 0) {
+            nul = from + 63 - std::countl_zero(nuls);  // the last one: later lines start after it
+        }
+        for (std::uint64_t found = marks(from, '\n'); found != 0; found &= found - 1) {
+            line_end(from + std::countr_zero(found), nul);
+        }
+    }
+#endif
+    const auto rest = static_cast<std::size_t>(end - from);
+    if (rest > 0 && std::memchr(from, '\0', rest) != nullptr) {
+        nul = end - 1;
+    }
+    while (const void* found = std::memchr(from, '\n', static_cast<std::size_t>(end - from))) {
+        line_end(static_cast<const char*>(found), nul);
+        from = static_cast<const char*>(found) + 1;
+    }
+}
+
 }  // namespace
+
+LineScanner::Keyword::Keyword(std::string_view keyword) : text(keyword) {
+    char padded[16] = {};
+    keyword.copy(padded, std::min(keyword.size(), sizeof padded));
+    head = load_word(padded);
+    head_mask =
+        keyword.size() >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * keyword.size())) - 1;
+    if (keyword.size() > 8) {
+        tail = load_word(keyword.data() + std::min<std::size_t>(keyword.size(), 16) - 8);
+    }
+}
+
+bool LineScanner::Keyword::starts(std::string_view line) const {
+    static_assert(std::endian::native == std::endian::little);
+    if (line.empty() || line.size() < text.size()) {
+        return false;
+    }
+    if (line.size() < 8) {
+        return std::memcmp(line.data(), text.data(), text.size()) == 0;
+    }
+    if (((load_word(line.data()) ^ head) & head_mask) != 0) {
+        return false;
+    }
+    if (text.size() <= 8) {
+        return true;
+    }
+    // The keyword's last eight of its first sixteen bytes, which overlap the
+    // first eight when it is shorter; the rest, if any, compared whole.
+    const std::size_t tail_end = std::min<std::size_t>(text.size(), 16);
+    return load_word(line.data() + tail_end - 8) == tail &&
+           (text.size() <= 16 ||
+            std::memcmp(line.data() + 16, text.data() + 16, text.size() - 16) == 0);
+}
 
 bool LineScanner::matches(std::string_view keyword, std::string_view line) const {
     // Most lines differ from a keyword in their first byte: test that before
@@ -29,7 +111,7 @@ bool LineScanner::matches(std::string_view keyword, std::string_view line) const
            std::memcmp(line.data(), keyword.data(), keyword.size()) == 0;
 }
 
-void LineScanner::dispatch(std::span<const std::string_view> words, std::string_view line,
+void LineScanner::dispatch(std::span<const Keyword> words, std::string_view line,
                            bool may_hold_nul) {
     if (may_hold_nul) {
         if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
@@ -38,7 +120,7 @@ void LineScanner::dispatch(std::span<const std::string_view> words, std::string_
         }
     }
     for (std::size_t index = 0; index < words.size(); ++index) {
-        if (matches(words[index], line)) {
+        if (words[index].starts(line)) {
             on_match(line, static_cast<int>(index));
         }
     }
@@ -50,9 +132,9 @@ ScanResult LineScanner::scan(std::istream& in) {
         return result;
     }
     std::streambuf& source = *in.rdbuf();
-    // The keyword list is fixed once the subclass is built; views of it spare
-    // the dispatch of every line a look at the list itself.
-    const std::vector<std::string_view> words(keywords.begin(), keywords.end());
+    // The keyword list is fixed once the subclass is built; a copy made for
+    // matching spares the dispatch of every line a look at the list itself.
+    const std::vector<Keyword> words(keywords.begin(), keywords.end());
     if (!block_) {
         block_ = std::make_unique_for_overwrite<char[]>(block_size);
     }
@@ -68,23 +150,23 @@ ScanResult LineScanner::scan(std::istream& in) {
         result.bytes_read += static_cast<std::uint64_t>(got);
         const char* line = base;
         const char* const end = base + held + got;
-        // One look per block spares the search for a NUL in every line.
-        const bool may_hold_nul = std::memchr(base, '\0', held + got) != nullptr;
-        while (const void* found = std::memchr(line, '\n', end - line)) {
-            const char* newline = static_cast<const char*>(found);
+        // The bytes held have no newline: the search starts after them.
+        const char* held_nul = std::memchr(base, '\0', held) != nullptr ? base : nullptr;
+        for_each_newline(base + held, end, held_nul, [&](const char* newline, const char* nul) {
             const auto length = static_cast<std::size_t>(newline - line);
             if (!skipping && length <= line_limit) {
-                dispatch(words, std::string_view(line, length), may_hold_nul);
+                dispatch(words, std::string_view(line, length), nul != nullptr && nul >= line);
             }
             skipping = false;
             line = newline + 1;
-        }
+        });
         // Without a newline in this block the last complete line has not
         // moved; counting back from the end would land inside a line whose
         // start was dropped while skipping it.
         if (line != base) {
             result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
         }
+        on_lines_expire();
         held = static_cast<std::size_t>(end - line);
         if (skipping || held > line_limit) {
             skipping = true;  // the rest of this line is dropped as it arrives
@@ -95,6 +177,7 @@ ScanResult LineScanner::scan(std::istream& in) {
     }
     if (held > 0 && !skipping) {
         dispatch(words, std::string_view(base, held), true);
+        on_lines_expire();
     }
     in.setstate(std::ios::eofbit);
     return result;

@@ -45,13 +45,29 @@ protected:
     // One matching line (without its line end) and the keyword's index.
     virtual void on_match(std::string_view line, int index) = 0;
 
+    // The lines handed to on_match so far are about to be overwritten: a
+    // subclass that kept views of them copies what it still needs.
+    virtual void on_lines_expire() {}
+
     std::vector<std::string> keywords;
 
 private:
+    // A keyword as a scan matches it: its first sixteen bytes also as two
+    // words, so that a line is mostly told from it by two loads.
+    struct Keyword {
+        explicit Keyword(std::string_view keyword);
+        // The same as matches(text, line).
+        bool starts(std::string_view line) const;
+
+        std::string_view text;
+        std::uint64_t head = 0;       // the first eight bytes, zero-padded
+        std::uint64_t head_mask = 0;  // the bits of head that are the keyword's
+        std::uint64_t tail = 0;       // bytes 8..16 (or the last eight), when longer than 8
+    };
+
     // Cuts the line at its first NUL, when it may hold one, and hands it to
     // on_match for every one of the keywords `words` it matches.
-    void dispatch(std::span<const std::string_view> words, std::string_view line,
-                  bool may_hold_nul);
+    void dispatch(std::span<const Keyword> words, std::string_view line, bool may_hold_nul);
 
     // The block the scans read into, made at the first scan and kept: the
     // monitor scans the log again at every delivery.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "log/unique_fd.hpp"
@@ -57,6 +56,26 @@ std::size_t blank_offset(std::string_view text) {
         }
     }
     return text.size();
+}
+
+// Offset of the first "/new/" in `word`, or its size when it has none. Paths
+// hold many slashes: they are found sixteen bytes at a time.
+std::size_t maildir_new_offset(std::string_view word) {
+    std::size_t at = 0;
+#ifdef __SSE2__
+    for (; at + 16 <= word.size(); at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(word.data() + at));
+        auto slashes =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('/'))));
+        for (; slashes != 0; slashes &= slashes - 1) {
+            const std::size_t slash = at + static_cast<std::size_t>(std::countr_zero(slashes));
+            if (word.substr(slash, maildir_new.size()) == maildir_new) {
+                return slash;
+            }
+        }
+    }
+#endif
+    return std::min(word.find(maildir_new, at), word.size());
 }
 
 // True when the line that starts at `offset` is longer than a line the
@@ -118,7 +137,7 @@ std::string_view folder_name_of(std::string_view folder_line) {
     } else {
         name = word_after_keyword(folder_line, keyword);  // not written by Procmail
     }
-    if (const std::size_t cut = name.find(maildir_new); cut != std::string_view::npos) {
+    if (const std::size_t cut = maildir_new_offset(name); cut != name.size()) {
         return name.substr(0, cut);
     }
     const std::size_t slash = name.rfind('/');
@@ -128,19 +147,22 @@ std::string_view folder_name_of(std::string_view folder_line) {
     return name;
 }
 
-MailLogScanner::MailLogScanner() {
+MailLogScanner::MailLogScanner(Keep keep) : keep_(keep) {
     keywords.emplace_back(from_keyword);
     keywords.emplace_back(subject_keyword);
     keywords.emplace_back(folder_keyword);
 }
 
 void MailLogScanner::on_match(std::string_view line, int index) {
+    if (keep_ == Keep::Counts && index != FolderLine) {
+        return;  // senders and subjects are not kept
+    }
     switch (index) {
         case FromLine:
-            pending_from_.assign(word_after_keyword(line, from_keyword));
+            pending_from_ = word_after_keyword(line, from_keyword);
             break;
         case SubjectLine:
-            pending_subject_.assign(line.substr(subject_keyword.size()));
+            pending_subject_ = line.substr(subject_keyword.size());
             break;
         case FolderLine:
             record_mail(folder_name_of(line));
@@ -150,30 +172,51 @@ void MailLogScanner::on_match(std::string_view line, int index) {
     }
 }
 
-void MailLogScanner::record_mail(std::string_view folder_name) {
-    // Both fields come from one line of at most LineScanner::line_limit bytes.
-    static_assert(LineScanner::line_limit < std::numeric_limits<std::uint32_t>::max());
-    const char* text = arena_.append(pending_from_, pending_subject_);
-    const MailEntry mail(text, static_cast<std::uint32_t>(pending_from_.size()),
-                         static_cast<std::uint32_t>(pending_subject_.size()));
-    pending_from_.clear();
-    pending_subject_.clear();
+void MailLogScanner::on_lines_expire() {
+    const auto keep = [](std::string_view& pending, std::string& kept) {
+        if (pending.data() != kept.data()) {
+            kept.assign(pending);
+            pending = kept;
+        }
+    };
+    keep(pending_from_, kept_from_);
+    keep(pending_subject_, kept_subject_);
+}
 
-    if (Folder* folder = by_name_.find(folder_name)) {
-        folder->mails.push_back(mail);
-    } else {
+void MailLogScanner::record_mail(std::string_view folder_name) {
+    Folder* folder = by_name_.find(folder_name);
+    if (folder == nullptr) {
         // A deque never moves its elements, so the index can point at them.
-        by_name_.insert(&read_folders_.emplace_back(Folder{std::string(folder_name), {mail}}));
+        folder = &read_folders_.emplace_back(Folder{std::string(folder_name), 0, {}});
+        by_name_.insert(folder);
+    }
+    ++folder->count;
+    if (keep_ == Keep::Mails) {
+        mails_.append(folder->mails, pending_from_, pending_subject_);
+        pending_from_ = {};
+        pending_subject_ = {};
     }
     ++read_total_;
-    last_folder_.assign(folder_name);
+    last_read_ = folder;
+}
+
+// Scans the log from `start` and names the folder of its last Folder line,
+// if it has one, as the last folder: once per scan rather than per mail.
+ScanResult MailLogScanner::scan_from(const LogBytes& log, std::uint64_t start) {
+    last_read_ = nullptr;
+    const ScanResult result = log.scan_from(*this, start);
+    if (last_read_ != nullptr) {
+        last_folder_ = last_read_->name;
+    }
+    return result;
 }
 
 void MailLogScanner::clear_read() {
     by_name_.clear();
     read_folders_.clear();
     folders_.clear();
-    arena_.clear();
+    mails_.clear();
+    last_read_ = nullptr;
     read_total_ = 0;
 }
 
@@ -213,12 +256,12 @@ void MailLogScanner::read_whole(const LogBytes& log) {
     clear_read();
     // An entry left half-written by the last read must not lend its sender or
     // subject to the first mail of this one.
-    pending_from_.clear();
-    pending_subject_.clear();
+    pending_from_ = {};
+    pending_subject_ = {};
     position_ = ReadPosition{};
     LogStatus status;
     if (log.status(status)) {
-        remember_position(log, status, 0, log.scan_from(*this, 0));
+        remember_position(log, status, 0, scan_from(log, 0));
     }
 }
 
@@ -256,7 +299,7 @@ bool MailLogScanner::read_appended(const LogBytes& log, const LogStatus& status)
     // The partial last line, if any, is read again from its start: a From or
     // Subject line sets its field again, whole this time.
     const std::uint64_t start = position_.complete;
-    const ScanResult result = log.scan_from(*this, start);
+    const ScanResult result = scan_from(log, start);
     // Read again, a partial From or Subject line sets its field whole; but
     // once it has grown past the line limit the scan skips it, and the value
     // it set before must go too. (Looked at after the scan: the line only
@@ -333,7 +376,7 @@ void MailLogScanner::remove_folder(std::string name) {
 std::uint64_t MailLogScanner::mail_count() const {
     std::uint64_t count = 0;
     for (const Folder* folder : folders_) {
-        count += folder->mails.size();
+        count += folder->count;
     }
     return count;
 }

@@ -12,7 +12,7 @@
 #include "log/folder_index.hpp"
 #include "log/line_scanner.hpp"
 #include "log/log_bytes.hpp"
-#include "log/text_arena.hpp"
+#include "log/mail_list.hpp"
 
 // The first word after `keyword` at the front of `line`: empty when the rest
 // is empty or starts with a blank or tab, else cut at the first blank or tab.
@@ -37,7 +37,13 @@ public:
     static constexpr std::string_view subject_keyword = " Subject: ";
     static constexpr std::string_view folder_keyword = "  Folder: ";
 
-    MailLogScanner();
+    // What a read keeps of each mail.
+    enum class Keep {
+        Counts,  // only its folder's count: the folders' mail lists stay empty
+        Mails,   // its sender and subject too, in its folder's mail list
+    };
+
+    explicit MailLogScanner(Keep keep = Keep::Mails);
     MailLogScanner(const MailLogScanner&) = delete;
     MailLogScanner& operator=(const MailLogScanner&) = delete;
 
@@ -84,6 +90,7 @@ public:
 
 protected:
     void on_match(std::string_view line, int index) override;
+    void on_lines_expire() override;
 
 private:
     // How far the log has been read, to tell whether it only grew since.
@@ -102,6 +109,7 @@ private:
     };
 
     void record_mail(std::string_view folder_name);
+    ScanResult scan_from(const LogBytes& log, std::uint64_t start);
     void clear_read();
     void read_whole(const LogBytes& log);
     bool read_appended(const LogBytes& log, const LogStatus& status);
@@ -110,16 +118,22 @@ private:
     void show_everything_read();
     void sort_folders();
 
+    Keep keep_;
     ReadPosition position_;
     bool keep_removals_ = false;
 
     std::deque<Folder> read_folders_;  // every folder read, in order of first mail
     FolderIndex by_name_;
     std::vector<const Folder*> folders_;  // the list shown, in display order
-    TextArena arena_;
+    MailStore mails_;
+    const Folder* last_read_ = nullptr;  // the folder of the last Folder line of this scan
 
-    std::string pending_subject_;
-    std::string pending_from_;
+    // The sender and subject for the next mail: views of the scanned lines,
+    // copied into the strings below only when those lines expire.
+    std::string_view pending_subject_;
+    std::string_view pending_from_;
+    std::string kept_subject_;
+    std::string kept_from_;
     std::string last_folder_;
     std::uint64_t total_ = 0;
     std::uint64_t read_total_ = 0;

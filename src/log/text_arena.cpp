@@ -3,7 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <new>
 
 namespace {
@@ -16,7 +16,7 @@ constexpr std::size_t chunk_size = std::size_t{2} << 20;
 
 }  // namespace
 
-TextArena::Chunk TextArena::allocate(std::size_t length) {
+TextArena::Chunk TextArena::allocate_chunk(std::size_t length) {
     const std::size_t alignment = length >= chunk_size ? chunk_size : 64;
     void* memory = std::aligned_alloc(alignment, length);
     if (memory == nullptr) {
@@ -28,10 +28,12 @@ TextArena::Chunk TextArena::allocate(std::size_t length) {
     return Chunk(static_cast<char*>(memory));
 }
 
-const char* TextArena::append(std::string_view first, std::string_view second) {
-    const std::size_t size = first.size() + second.size();
-    if (size > room_) {
-        // A fresh chunk; the tail of the old one stays unused. A text larger
+void* TextArena::allocate(std::size_t size, std::size_t alignment) {
+    // Chunks start 64-byte aligned, so the padding is that of the cursor.
+    std::size_t padding =
+        (alignment - reinterpret_cast<std::uintptr_t>(cursor_) % alignment) % alignment;
+    if (size + padding > room_) {
+        // A fresh chunk; the tail of the old one stays unused. What is larger
         // than a chunk gets a chunk of its own, rounded up to whole chunks.
         // Each chunk as large as all before it: the chunks double.
         const std::size_t next = std::clamp(capacity_, first_chunk_size, chunk_size);
@@ -39,20 +41,15 @@ const char* TextArena::append(std::string_view first, std::string_view second) {
         if (length > next) {
             length = (length + chunk_size - 1) / chunk_size * chunk_size;
         }
-        chunks_.push_back(allocate(length));
+        chunks_.push_back(allocate_chunk(length));
         cursor_ = chunks_.back().get();
         room_ = length;
         capacity_ += length;
+        padding = 0;
     }
-    char* start = cursor_;
-    if (!first.empty()) {
-        std::memcpy(start, first.data(), first.size());
-    }
-    if (!second.empty()) {
-        std::memcpy(start + first.size(), second.data(), second.size());
-    }
-    cursor_ += size;
-    room_ -= size;
+    char* start = cursor_ + padding;
+    cursor_ = start + size;
+    room_ -= size + padding;
     return start;
 }
 

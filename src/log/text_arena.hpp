@@ -3,23 +3,22 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
-#include <string_view>
 #include <vector>
 
-// Append-only store for the bytes of senders and subjects. Text is copied into
-// fixed chunks that never move, so views handed out stay valid for as long as
-// the arena lives, however much is appended later.
+// Append-only memory for the blocks that hold senders and subjects. It is
+// handed out from fixed chunks that never move, so views and pointers into it
+// stay valid for as long as the arena lives, however much is added later.
 class TextArena {
 public:
     TextArena() = default;
     TextArena(const TextArena&) = delete;
     TextArena& operator=(const TextArena&) = delete;
 
-    // Copies the pieces one after the other into one contiguous run and
-    // returns a pointer to its first byte.
-    const char* append(std::string_view first, std::string_view second);
+    // Room for `size` bytes at an address that is a multiple of `alignment`
+    // (a power of two, at most 64), left as it is.
+    void* allocate(std::size_t size, std::size_t alignment);
 
-    // Forgets all text; every view handed out before becomes invalid.
+    // Forgets everything; every view handed out before becomes invalid.
     void clear();
 
     // Bytes held by the chunks.
@@ -31,7 +30,7 @@ private:
     };
     using Chunk = std::unique_ptr<char[], FreeChunk>;
 
-    static Chunk allocate(std::size_t size);
+    static Chunk allocate_chunk(std::size_t length);
 
     std::vector<Chunk> chunks_;
     char* cursor_ = nullptr;

@@ -73,7 +73,7 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
             need_clear = true;
             break;
         case Command::OpenFolder:
-            if (selected < count && !folders[selected]->mails.empty()) {
+            if (selected < count && folders[selected]->count > 0) {
                 run_external(open_folder_command(settings, folders[selected]->name));
                 launched = true;
                 need_clear = true;

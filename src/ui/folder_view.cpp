@@ -42,7 +42,7 @@ int digits(std::uint64_t count) {
 
 std::string folder_row_text(const Folder& folder, int max_columns) {
     std::string count;
-    append_count(count, folder.mails.size());
+    append_count(count, folder.count);
     ScreenText row(SIZE_MAX, max_columns);
     row.append("  ");
     row.append(count);
@@ -93,8 +93,7 @@ void Monitor::draw_folders(WINDOW* window, int expanded, int width) const {
         }
         // A count wider than its field pushes the "N" right, so that no digit
         // is covered.
-        const int marker_column =
-            std::max(new_mail_column, count_column + digits(folder.mails.size()));
+        const int marker_column = std::max(new_mail_column, count_column + digits(folder.count));
         if (folder.name == log.last_folder() && wmove(window, row, marker_column) == OK) {
             waddstr(window, "N");
         }

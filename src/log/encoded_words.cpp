@@ -203,7 +203,8 @@ public:
         }
         const std::string name(charset);
         iconv_t cd = ::iconv_open("WCHAR_T", name.c_str());
-        if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // (iconv_t)-1 is how iconv_open says it knows no such charset.
+        if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
             cd = nullptr;
         }
         cache_.emplace_back(name, Converter(cd));

@@ -263,7 +263,7 @@ int main(int argc, char* argv[]) {
                 per_second, bytes_appended);
     std::printf("CPU per delivery         %.3f ms\n",
                 (cpu_after - cpu_before) * 1000.0 / deliveries);
-    std::printf("delay until shown        median %.0f ms, 95%% %.0f ms, max %.0f ms\n",
+    std::printf("delay until shown        median %.1f ms, 95%% %.1f ms, max %.1f ms\n",
                 percentile(delays, 0.5) * 1000, percentile(delays, 0.95) * 1000,
                 percentile(delays, 1.0) * 1000);
     std::printf(
@@ -275,7 +275,7 @@ int main(int argc, char* argv[]) {
                 idle_seconds, idle_seconds > 0 ? idle_wakeups * 60.0 / idle_seconds : 0.0);
     if (burst_count > 0) {
         std::printf(
-            "burst                    %ld deliveries at %.0f a second: %.3f ms CPU per "
+            "burst                    %ld deliveries at %.0f a second: %.4f ms CPU per "
             "delivery, all shown %.0f ms after the last write%s\n",
             burst_count, burst_rate, burst_cpu * 1000.0 / static_cast<double>(burst_count),
             burst_lag * 1000, burst_shown ? "" : " (NOT all shown)");

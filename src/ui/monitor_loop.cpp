@@ -25,9 +25,9 @@ constexpr int look_interval_ms = 400;
 // When the log may be read again after a change. A delivery on its own is
 // read at once, and deliveries close together at most once a frame, about
 // sixty times a second. In a flood (many mails in every read) the frames grow
-// longer, down to four a second, so that a flood costs no more than looking
-// at the log every 0.4 seconds did; they are back to normal as soon as a read
-// brings only a few mails.
+// longer, up to 0.4 seconds, so that a flood costs no more than looking at the
+// log every 0.4 seconds did; they are back to normal as soon as a read brings
+// only a few mails.
 class FramePacer {
 public:
     bool due() const { return Clock::now() >= last_read_ + interval_; }
@@ -47,7 +47,7 @@ public:
 
 private:
     static constexpr std::chrono::milliseconds shortest{16};
-    static constexpr std::chrono::milliseconds longest{250};
+    static constexpr std::chrono::milliseconds longest{400};
     static constexpr std::uint64_t flood = 20;  // mails in one read
 
     Clock::time_point last_read_ = Clock::now() - longest;

@@ -54,8 +54,8 @@ std::vector<ModelFolder> expected_without(const std::vector<ModelFolder>& folder
 }
 
 // Whether `got` is `want` but that a mail may have gained a sender or a
-// subject it lacked: a From or Subject line that a removed entry had replaced
-// stays, and goes to the next mail if that has none of its own.
+// subject it lacked: the From and Subject lines of a removed entry that held
+// several of them stay, and go to the next mail if that has none of its own.
 bool gained_only(const std::vector<ModelFolder>& got, const std::vector<ModelFolder>& want) {
     if (got.size() != want.size()) {
         return false;

@@ -230,23 +230,15 @@ void LogFilter::hold(std::string_view part) {
     held_.append(part);
 }
 
-void LogFilter::replace(Run& last, const Run& line) {
-    if (last.end != 0 && replaced_.size() < max_replaced) {
-        replaced_.push_back(last);
-    }
-    last = line;
-}
-
 void LogFilter::end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep) {
     // (A NUL in a keyword's place would not match either, so the lines are
     // cut at a NUL only once they match.)
-    const Run whole{line_end - line.size() - 1, line_end};
-    if (line.starts_with(MailLogScanner::from_keyword)) {
-        replace(last_from_, whole);
-        return;
-    }
-    if (line.starts_with(MailLogScanner::subject_keyword)) {
-        replace(last_subject_, whole);
+    const bool from = line.starts_with(MailLogScanner::from_keyword);
+    if (from || line.starts_with(MailLogScanner::subject_keyword)) {
+        ++(from ? froms_ : subjects_);
+        if (tracked_.size() < max_tracked) {
+            tracked_.push_back({line_end - line.size() - 1, line_end});
+        }
         return;
     }
     if (!line.starts_with(MailLogScanner::folder_keyword)) {
@@ -254,21 +246,19 @@ void LogFilter::end_line(std::string_view line, std::uint64_t line_end, std::vec
     }
     line = line.substr(0, line.find('\0'));
     if (folder_name_of(line) == folder_) {
-        std::sort(replaced_.begin(), replaced_.end(),
-                  [](const Run& a, const Run& b) { return a.begin < b.begin; });
-        replaced_.insert(replaced_.begin(), Run{kept_to_, entry_start_});
-        for (const Run& run : replaced_) {
-            if (run.end > run.begin) {
-                keep.push_back(run);
-            }
+        if (entry_start_ > kept_to_) {
+            keep.push_back({kept_to_, entry_start_});
+        }
+        if (froms_ > 1 || subjects_ > 1) {
+            keep.insert(keep.end(), tracked_.begin(), tracked_.end());  // interleaved
         }
         kept_to_ = line_end;
         dropped_ = true;
     }
     entry_start_ = line_end;
-    last_from_ = {};
-    last_subject_ = {};
-    replaced_.clear();
+    tracked_.clear();
+    froms_ = 0;
+    subjects_ = 0;
 }
 
 void LogFilter::feed(std::string_view bytes, std::vector<Run>& keep) {

@@ -18,10 +18,11 @@ void truncate_log(const std::string& path);
 // limit is no Folder line, a line ends at a NUL). A last line without its
 // newline ends no entry: it may still be being written.
 //
-// Of an entry that goes, a From or Subject line that a later one of its kind
-// replaced stays: the scanner gave it to no mail of the entry, and it is
-// another delivery's, whose lines Procmail wrote in between (deliveries that
-// end at the same moment interleave their lines).
+// An entry that holds more than one From line or more than one Subject line
+// was written by deliveries that ended at the same moment, whose lines
+// Procmail interleaved; which of those lines is whose cannot be told. So of
+// such an entry, its From and Subject lines all stay, and only its other
+// lines go: no other delivery loses a line.
 class LogFilter {
 public:
     // A run of bytes of the log that stays, by offsets in the log.
@@ -46,13 +47,13 @@ public:
     bool dropped_any() const { return dropped_; }
 
 private:
-    // At most this many replaced lines of one entry are kept track of; in a
-    // log that has more between two Folder lines, the rest go with the entry.
-    static constexpr std::size_t max_replaced = 4096;
+    // At most this many From and Subject lines of one entry are kept track
+    // of; in a log that has more between two Folder lines, the rest go with
+    // the entry.
+    static constexpr std::size_t max_tracked = 4096;
 
     void end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep);
     void hold(std::string_view part);
-    void replace(Run& last, const Run& line);
 
     std::string folder_;
     std::uint64_t fed_ = 0;
@@ -61,9 +62,9 @@ private:
     std::string held_;               // the start of a line that goes on in the next bytes
     bool too_long_ = false;          // that line is over the line limit
     bool dropped_ = false;
-    Run last_from_;              // the From line of the entry in progress, if any
-    Run last_subject_;           // its Subject line
-    std::vector<Run> replaced_;  // its From and Subject lines that later ones replaced
+    std::vector<Run> tracked_;  // the From and Subject lines of the entry in progress
+    int froms_ = 0;             // how many From lines it holds
+    int subjects_ = 0;          // and Subject lines
 };
 
 // The log without the entries of the folder `folder_name` (see LogFilter).

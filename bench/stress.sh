@@ -2,10 +2,12 @@
 # The monitor removing a folder from a flooded log: two writers append
 # numbered entries for one folder, a third for another, and the monitor
 # removes the second folder about once a second (bench/stress_bench.cpp).
-# Then every numbered entry must be in the log exactly once, whole, and the
-# screen must never have paused for more than half a second. Runs it with
-# writers that append as Procmail does, then with real Procmail processes.
-# Prints figures; exits 1 when a run lost, doubled or tore an entry, or paused.
+# Then every numbered entry must be in the log exactly once, whole, and no
+# change of the log may have waited more than half a second for the screen
+# to be redrawn. Runs it with writers that append as Procmail does, then
+# with real Procmail processes.
+# Prints figures; exits 1 when a run lost, doubled or tore an entry, or the
+# screen lagged.
 #
 # Usage: bench/stress.sh [--build DIR] [--seconds N] [--rate PER_SECOND]
 #   --build DIR       a release build with the tests configured (default: build)

@@ -80,7 +80,7 @@ if [ "$big" = yes ]; then
     python3 -c 'import sys; p, s = int(sys.argv[1]) * 1024, int(sys.argv[2]); print("lurko -o on a %.2f GB log: peak %.0f MB, %.2fx the log" % (s / 1e9, p / 1e6, p / s))' "$peak" "$size"
     # d on it, on a copy: the folder with the most mails.
     cp "$dir/1G.log" "$dir/run/rewrite-1G.log"
-    folder=$("$lurko" -o "$dir/1G.log" | head -n 1 | cut -c 7-)
+    folder=$("$lurko" -o "$dir/1G.log" | head -n 1 | sed 's/^ *[0-9]* //')
     "$build/bench/rewrite_bench" "$dir/run/rewrite-1G.log" "$folder" || true
     rm -f "$dir/run/rewrite-1G.log"
 fi

@@ -67,6 +67,7 @@ const Case cases[] = {
     // incomplete character in a whole word become '?'.
     {"C.UTF-8", "=?utf-8?q?=1B[2J?=", "\x1b[2J"},
     {"C.UTF-8", "=?utf-8?q?a=FFb=C3?=", "a?b?"},
+    {"C.UTF-8", "=?utf-8?q?a=F5=B9=90=81b?= =?ucs-4be?q?=00=11=00=00?=", "a?b?"},
     {"C", "=?utf-8?q?R=C3=A9union=F3=A0=81=B1?= ok", "R?union? ok"},
 };
 

@@ -222,6 +222,13 @@ public:
     explicit LocaleWriter(std::string& out) : out_(out) {}
 
     void put(wchar_t c) {
+        // Some converters let through values that are no characters: beyond
+        // U+10FFFF (UTF-8 lead bytes F5 to F7, UCS-4) or surrogates. glibc's
+        // UTF-8 locales would write them as byte sequences no terminal takes.
+        if (c < L'\0' || c > L'\U0010FFFF' || (c >= L'\xD800' && c <= L'\xDFFF')) {
+            out_.push_back('?');
+            return;
+        }
         std::array<char, MB_LEN_MAX> buffer{};
         const std::size_t length = std::wcrtomb(buffer.data(), c, &state_);
         // glibc's C locale writes nothing for some characters (the tags

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -74,7 +75,10 @@ std::optional<EncodedWord> parse_word(std::string_view text, std::size_t at) {
         ++i;
     }
     word.charset = text.substr(charset_begin, i - charset_begin);
-    if (word.charset.empty() || word.charset.size() > max_charset_length) {
+    // A name without a letter or digit ("+", "++") is no charset, and iconv
+    // would take it for the locale's own.
+    if (word.charset.size() > max_charset_length ||
+        std::none_of(word.charset.begin(), word.charset.end(), is_alnum)) {
         return std::nullopt;
     }
     if (i < text.size() && text[i] == '*') {  // a language, as in "=?utf-8*en?Q?...?="

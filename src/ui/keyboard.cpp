@@ -53,8 +53,7 @@ int Keyboard::wait_key(int timeout_ms, int other_fd) {
             return key;
         }
         timespec timeout{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000};
-        if (::ppoll(ready, 2, timeout_ms < 0 ? nullptr : &timeout, held.during_wait()) <= 0 ||
-            ready[0].revents == 0) {
+        if (::ppoll(ready, 2, timeout_ms < 0 ? nullptr : &timeout, held.during_wait()) <= 0) {
             ready[0].revents = 0;
         }
     }

@@ -103,13 +103,10 @@ void Monitor::run_screen() {
     for (;;) {
         // With events, the log is looked at once one came, when the pacer
         // lets it.
-        const bool look_now = !notifier.active() || (look && pacer.due());
-        if (look_now) {
-            look = false;
-        }
-        const bool changed = look_now && watch.changed();
-        if (look_now && !watch.reachable()) {
-            look = true;  // no event may tell when it can be looked at again
+        bool changed = false;
+        if (!notifier.active() || (look && pacer.due())) {
+            changed = watch.changed();
+            look = !watch.reachable();  // no event may tell when it can be looked at again
         }
         if (changed || std::exchange(read_again, false)) {
             refresh_list();

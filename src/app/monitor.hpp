@@ -38,6 +38,19 @@ public:
     // flags what the screen needs next; true when the loop must end.
     bool dispatch(Command command, bool& need_clear, bool& need_redraw, bool& launched);
 
+    // The step after every read of the log that brought `new_mails` new
+    // mails: rings the bell when the settings ask for it and keeps the
+    // selection on the list.
+    void after_read(std::uint64_t new_mails);
+
+    // Keeps the selection on the list: a row past its end becomes the last
+    // row, and with the list empty the selection becomes `if_empty`.
+    void clamp_selection(std::uint32_t if_empty);
+
+    // Drops the selected folder from the list (the list must not be empty)
+    // and, `from_log`, its entries from the log file.
+    void remove_selected(bool from_log);
+
     // Draws the main screen into `screen` (not refreshed): the top bar with
     // `status`, the folder rows and the selection marker, the bottom bar with
     // `keys` and the version line; the cursor rests at the right end of the
@@ -53,8 +66,15 @@ public:
     // Shows the help page in a window of its own until the quit key is read.
     void show_help() const;
 
+    // The selection of a list emptied by a command: no row. A move down
+    // from it goes to the first row.
+    static constexpr std::uint32_t no_row = UINT32_MAX;
+
     Settings& settings;
     MailLogScanner& log;
     std::uint32_t selected = 0;  // the selected row of the folder list
     bool colour = false;         // the terminal shows colours
+    // Keys typed before the list changed under them (after d and r) were
+    // meant for the old list: the loop drops them once the new one is shown.
+    bool drop_typeahead = false;
 };

@@ -71,6 +71,9 @@ public:
         position_.valid = false;
         keep_removals_ = true;
     }
+    // Whether such a reread was asked for and has not happened yet: the
+    // caller then updates whether or not the log changed.
+    bool reread_pending() const { return keep_removals_; }
 
     // Drops the folder of that name from the list, if it is there; the others
     // keep their order. The log itself is not touched.

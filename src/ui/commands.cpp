@@ -2,9 +2,10 @@
 
 #include <curses.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
+#include <string>
 
 #include "app/monitor.hpp"
 #include "log/log_maintenance.hpp"
@@ -43,115 +44,111 @@ std::string open_folder_command(const Settings& settings, std::string_view folde
 
 namespace {
 
-// Where the selection goes after the selected folder left the list: it stays
-// unless it is past the end. An emptied list leaves it at the largest value,
-// which names no row.
-std::uint32_t clamp_after_removal(std::uint32_t selected, std::size_t count) {
-    if (selected < count) {
-        return selected;
+// Where a movement command takes the selection in a list of `count` rows:
+// up and down wrap around, and an empty list leaves nothing to move to.
+std::uint32_t moved_selection(Command command, std::uint32_t selected, std::uint32_t count) {
+    switch (command) {
+        case Command::Up:
+            return selected > 0 ? selected - 1 : (count > 0 ? count - 1 : selected);
+        case Command::Down:
+            return selected + 1 < count ? selected + 1 : 0;  // wraps, "no row" included
+        case Command::Last:
+            return count > 0 ? count - 1 : 0;
+        default:  // First
+            return 0;
     }
-    return static_cast<std::uint32_t>(count) - 1;
 }
 
 }  // namespace
 
+void Monitor::clamp_selection(std::uint32_t if_empty) {
+    const auto count = static_cast<std::uint32_t>(log.folders().size());
+    if (count == 0) {
+        selected = if_empty;
+    } else if (selected >= count) {
+        selected = count - 1;
+    }
+}
+
 bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, bool& launched) {
-    need_redraw = true;
     const auto& folders = log.folders();
     const auto count = static_cast<std::uint32_t>(folders.size());
-    const auto ask_clear_when_expanded = [&] {
-        if (settings.expanded != -1) {
-            need_clear = true;
-        }
+    const Folder* folder = selected < count ? folders[selected] : nullptr;
+    const auto run = [&](const std::string& command_line) {
+        run_external(command_line);
+        launched = true;
     };
-
+    need_redraw = true;
+    bool clear = true;  // most commands change the whole screen
     switch (command) {
         case Command::Quit:
             return true;
         case Command::Help:
             show_help();
-            need_clear = true;
             break;
         case Command::OpenFolder:
-            if (selected < count && folders[selected]->count > 0) {
-                run_external(open_folder_command(settings, folders[selected]->name));
-                launched = true;
-                need_clear = true;
+            clear = folder != nullptr && folder->count > 0;
+            if (clear) {
+                run(open_folder_command(settings, folder->name));
             }
+            break;
+        case Command::LaunchClient:
+            run(settings.mail_program);
+            break;
+        case Command::Compose:
+            run(settings.mail_program + " " + settings.compose_args);
             break;
         case Command::ClearLog:
             settings.truncate_log();
             log.forget_read_position();
-            need_clear = true;
+            drop_typeahead = true;
             break;
         case Command::Redraw:
-            need_clear = true;
+            log.reread_next_update();  // the log as it is, marks as read kept
             break;
         case Command::Up:
-            ask_clear_when_expanded();
-            if (selected > 0) {
-                --selected;
-            } else if (count > 0) {
-                selected = count - 1;
-            }
-            break;
         case Command::Down:
-            ask_clear_when_expanded();
-            ++selected;
-            if (selected >= count) {
-                selected = 0;
-            }
-            break;
         case Command::Last:
-            ask_clear_when_expanded();
-            selected = count > 0 ? count - 1 : 0;
-            break;
         case Command::First:
-            ask_clear_when_expanded();
-            selected = 0;
-            break;
-        case Command::LaunchClient:
-            run_external(settings.mail_program);
-            launched = true;
-            need_clear = true;
-            break;
-        case Command::Compose:
-            run_external(settings.mail_program + " " + settings.compose_args);
-            launched = true;
-            need_clear = true;
+            selected = moved_selection(command, selected, count);
+            // The expanded folder's mails follow the selection.
+            clear = settings.expanded != -1;
             break;
         case Command::Expand:
-            // The selection as a signed row: the "no row" value after the
-            // last folder was marked read reads as -1, expansion off.
+            // The selection as a signed row: "no row" reads as -1, expansion off.
             settings.expanded = settings.expanded == -1 ? static_cast<std::int32_t>(selected) : -1;
-            need_clear = true;
             break;
         case Command::ToggleBeep:
             settings.beep = !settings.beep;
-            need_clear = true;
             break;
         case Command::MarkRead:
-        case Command::RemoveFolder: {
-            if (folders.empty()) {
-                break;
+        case Command::RemoveFolder:
+            clear = count > 0;
+            if (clear) {
+                remove_selected(command == Command::RemoveFolder);
             }
-            // The list holds the name only while the folder is in it.
-            const std::string name = folders[std::min(selected, count - 1)]->name;
-            log.remove_folder(name);
-            selected = clamp_after_removal(selected, log.folders().size());
-            if (command == Command::RemoveFolder) {
-                // Silent on failure: the folder then comes back with the log's
-                // next change, as after a mark as read.
-                rewrite_log(settings.logfile, name);
-                log.forget_read_position();
-            }
-            need_clear = true;
             break;
-        }
         case Command::None:
         default:
             need_redraw = false;
+            clear = false;
             break;
     }
+    need_clear = need_clear || clear;
     return false;
+}
+
+void Monitor::remove_selected(bool from_log) {
+    const auto count = static_cast<std::uint32_t>(log.folders().size());
+    // The list holds the name only while the folder is in it.
+    const std::string name = log.folders()[std::min(selected, count - 1)]->name;
+    log.remove_folder(name);
+    clamp_selection(no_row);
+    if (from_log) {
+        // Silent on failure: the folder then comes back with the log's next
+        // change, as after a mark as read.
+        rewrite_log(settings.logfile, name);
+        log.forget_read_position();
+        drop_typeahead = true;
+    }
 }

@@ -54,97 +54,112 @@ private:
     std::chrono::milliseconds interval_ = shortest;
 };
 
+// When the log is looked at: the kernel tells when it may have changed
+// (ChangeNotifier), FileWatch then judges whether it did, and the pacer
+// spreads the reads of a burst. Where the kernel cannot tell, the log is
+// looked at every 0.4 seconds.
+class LogLook {
+public:
+    explicit LogLook(const std::string& path) : watch_(path), notifier_(path) {}
+
+    // Looks at the log when it is due; true when it changed.
+    bool changed() {
+        if (notifier_.active() && !(look_ && pacer_.due())) {
+            return false;
+        }
+        const bool changed = watch_.changed();
+        look_ = !watch_.reachable();  // no event may tell when it can be looked at again
+        return changed;
+    }
+
+    // A read of the log brought `mails` new mails.
+    void read(std::uint64_t mails) { pacer_.read(mails); }
+
+    // How long the next wait may sleep (-1: until a key or an event) and the
+    // descriptor whose events end it. A change already waiting for its frame
+    // leaves further events in the kernel until then: they would only wake
+    // the loop for nothing.
+    int wait_ms() const {
+        if (!notifier_.active() || !watch_.reachable()) {
+            return look_interval_ms;
+        }
+        return look_ ? pacer_.milliseconds_left() : -1;
+    }
+    int event_fd() const { return look_ ? -1 : notifier_.fd(); }
+
+    // After a wait: events that came ask for a look.
+    void take_events() { look_ = notifier_.take_events() > 0 || look_; }
+
+private:
+    FileWatch watch_;
+    ChangeNotifier notifier_;
+    FramePacer pacer_;
+    bool look_ = false;  // the log may have changed since the last look
+};
+
 }  // namespace
 
 void Monitor::draw_screen(Window& screen, const std::string& status,
                           const std::string& keys) const {
     const Highlight highlight = highlight_for(colour);
-    screen.draw_bar(highlight, 0, 0, status);
+    screen.draw_bar(highlight, 0, status);
     const bool listed = !log.folders().empty();
     if (listed) {
         draw_folders(screen.handle(), settings.expanded, screen.width());
         screen.draw_arrow(highlight, static_cast<int>(selected));
     }
-    screen.draw_bar(highlight, screen.height() - 2, 0, keys);
+    screen.draw_bar(highlight, screen.height() - 2, keys);
     screen.draw_version();
     wmove(screen.handle(), listed ? static_cast<int>(selected) + 1 : 0, screen.width() - 1);
+}
+
+void Monitor::after_read(std::uint64_t new_mails) {
+    if (bell_rings(settings, log, new_mails)) {
+        beep();
+    }
+    clamp_selection(0);
 }
 
 // Each pass: look at the log and read what changed, restore the screen after
 // an external command, erase when the size changed or a command asked for it,
 // draw what the flags ask for, then wait for one key, or for the log to
-// change, and carry out the key's command.
-//
-// The wait sleeps until something happens: the kernel tells when the log
-// may have changed (ChangeNotifier), and FileWatch then judges whether it
-// did. Where the kernel cannot tell, the log is looked at every 0.4 seconds.
-// The changes of a burst are read and drawn at most once a frame (FramePacer).
+// change, and carry out the key's command. The wait sleeps until something
+// happens; the changes of a burst are read and drawn at most once a frame.
 void Monitor::run_screen() {
     Window screen(stdscr);
     Keyboard keyboard(stdscr);
-    intrflush(stdscr, TRUE);
     bool need_clear = false;
     bool need_redraw = true;
     bool launched = false;
-    // After d and r, keys typed before the new list is on screen were meant
-    // for the old one: they are dropped. After l the log is read whole.
-    bool drop_typeahead = false;
-    bool read_again = false;
 
     refresh_list();
-    FileWatch watch(settings.logfile);
-    ChangeNotifier notifier(settings.logfile);
-    bool look = false;  // the log may have changed since the last look
-    FramePacer pacer;
+    LogLook look(settings.logfile);
     std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
     std::string status = status_text(settings, log);
-    std::string keys = key_summary();
+    const std::string keys = key_summary();
 
     for (;;) {
-        // With events, the log is looked at once one came, when the pacer
-        // lets it.
-        bool changed = false;
-        if (!notifier.active() || (look && pacer.due())) {
-            changed = watch.changed();
-            look = !watch.reachable();  // no event may tell when it can be looked at again
-        }
-        if (changed || std::exchange(read_again, false)) {
+        if (look.changed() || log.reread_pending()) {
             refresh_list();
-            status = status_text(settings, log);
-            need_redraw = true;
+            const std::uint64_t new_mails =
+                log.read_total() > mails_read ? log.read_total() - mails_read : 0;
+            mails_read = log.read_total();
+            look.read(new_mails);
+            after_read(new_mails);
             // The list may now need fewer rows than are on the screen, so the
             // old rows are erased before it is drawn again.
             need_clear = true;
-            if (!log.folders().empty() && settings.beep && log.read_total() > mails_read &&
-                !(log.last_folder() == devnull_folder && settings.no_beep_devnull)) {
-                beep();  // only for new mail, never for an edit of the log
-            }
-            pacer.read(log.read_total() > mails_read ? log.read_total() - mails_read : 0);
-            mails_read = log.read_total();
-            const auto count = static_cast<std::uint32_t>(log.folders().size());
-            if (count == 0) {
-                selected = 0;
-            } else if (selected >= count) {
-                selected = count - 1;
-            }
         }
-
-        if (launched) {
-            wclear(screen.handle());
-            wrefresh(screen.handle());
-            launched = false;
+        if (std::exchange(launched, false)) {
+            wclear(screen.handle());  // back from the shell: every cell is drawn anew
             need_clear = true;
-            intrflush(stdscr, TRUE);
         }
-
         if (screen.resized() || need_clear) {
             werase(screen.handle());
             need_clear = false;
             need_redraw = true;
             status = status_text(settings, log);
-            keys = key_summary();
         }
-
         if (need_redraw) {
             draw_screen(screen, status, keys);
         }
@@ -152,25 +167,10 @@ void Monitor::run_screen() {
         if (std::exchange(drop_typeahead, false)) {
             flushinp();
         }
-
-        int wait_ms = -1;  // asleep until a key or an event comes
-        if (!notifier.active() || !watch.reachable()) {
-            wait_ms = look_interval_ms;
-        } else if (look) {
-            wait_ms = pacer.milliseconds_left();
-        }
-        // A change already waits for its frame: more events would only wake
-        // the loop for nothing, so they wait in the kernel until then.
-        const int key = keyboard.wait_key(wait_ms, look ? -1 : notifier.fd());
-        look = notifier.take_events() > 0 || look;
-        const Command command = key_to_command(key);
-        if (dispatch(command, need_clear, need_redraw, launched)) {
+        const int key = keyboard.wait_key(look.wait_ms(), look.event_fd());
+        look.take_events();
+        if (dispatch(key_to_command(key), need_clear, need_redraw, launched)) {
             break;
-        }
-        drop_typeahead = command == Command::RemoveFolder || command == Command::ClearLog;
-        if (command == Command::Redraw) {
-            log.reread_next_update();
-            read_again = true;
         }
     }
     screen.close();

@@ -27,3 +27,8 @@ std::string key_summary() {
     }
     return text;
 }
+
+bool bell_rings(const Settings& settings, const MailLogScanner& log, std::uint64_t new_mails) {
+    return settings.beep && new_mails > 0 && !log.folders().empty() &&
+           !(settings.no_beep_devnull && log.last_folder() == devnull_folder);
+}

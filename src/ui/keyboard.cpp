@@ -36,9 +36,7 @@ private:
 }  // namespace
 
 Keyboard::Keyboard(WINDOW* window) : window_(window) {
-    // The waiting is poll's: curses only takes what is there. (Half-delay
-    // mode would make every read wait on its own.)
-    cbreak();
+    // The waiting is poll's: curses only takes what is there.
     nodelay(window_, TRUE);
 }
 

@@ -15,9 +15,6 @@ public:
     // (a resize, say). The key, or ERR when none came.
     int wait_key(int timeout_ms, int other_fd = -1);
 
-    // Whether the keyboard has reached its end.
-    bool at_end() const { return at_end_; }
-
 private:
     WINDOW* window_;
     bool at_end_ = false;

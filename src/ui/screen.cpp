@@ -93,10 +93,14 @@ void start_screen(bool& colour) {
         exit_hook = true;
     }
 
+    // The terminal modes of the whole run, set here alone: keys one at a
+    // time without echo, Return as carriage return, and the output queue
+    // flushed on an interrupt key. How long a key read waits is the
+    // keyboard's business (poll), never the terminal driver's.
     cbreak();
     noecho();
     nonl();
-    halfdelay(4);
+    intrflush(stdscr, TRUE);
     // NO_COLOR set and not empty: the user asks for no colours, and gets the
     // highlighting of a terminal that has none.
     const char* no_colour = std::getenv("NO_COLOR");

@@ -17,8 +17,8 @@ inline Highlight highlight_for(bool colour) {
 }
 
 // Starts curses on standard output and input for the interactive monitor:
-// character-at-a-time input without echo, Return as carriage return, key
-// reads that give up after 0.4 seconds, the three colour pairs. Sets `colour`
+// character-at-a-time input without echo, Return as carriage return, the
+// three colour pairs. Sets `colour`
 // to whether the terminal shows colours. A terminal that cannot be used
 // (TERM unset or unknown, or one without cursor addressing) ends the process
 // through fatal_error("Could not start up curses"). From here on a fatal

@@ -21,9 +21,8 @@ private:
     bool ok_ = false;
 };
 
-std::string shown(std::string_view raw, std::size_t max_bytes = SIZE_MAX,
-                  int max_columns = INT_MAX) {
-    ScreenText text(max_bytes, max_columns);
+std::string shown(std::string_view raw, int max_columns = INT_MAX) {
+    ScreenText text(max_columns);
     text.append(raw);
     return text.text();
 }
@@ -50,7 +49,6 @@ TEST(ScreenText, CutsBeforeAnythingThatWouldNotFitWhole) {
                     "def",
                     5),
               "abc^A");
-    EXPECT_EQ(shown("abcdef", SIZE_MAX, 3), "abc");
     ScreenText text(5);
     EXPECT_TRUE(text.append("ab"));
     EXPECT_FALSE(text.append("cdef"));
@@ -69,13 +67,13 @@ TEST(ScreenText, Utf8CharactersStayWholeInAUtf8Locale) {
     LocaleScope locale("C.UTF-8");
     ASSERT_TRUE(locale.ok());
     EXPECT_EQ(shown("caf\xc3\xa9!"), "caf\xc3\xa9!");
-    // A cut at byte 4 falls inside the two bytes of the e-acute.
-    EXPECT_EQ(shown("caf\xc3\xa9!", 4), "caf");
-    EXPECT_EQ(shown("caf\xc3\xa9!", 5), "caf\xc3\xa9");
+    // The e-acute takes two bytes and one column.
+    EXPECT_EQ(shown("caf\xc3\xa9!", 3), "caf");
+    EXPECT_EQ(shown("caf\xc3\xa9!", 4), "caf\xc3\xa9");
     ScreenText wide;
     wide.append("\xe6\x97\xa5\xe6\x9c\xac");  // two double-width characters
     EXPECT_EQ(wide.columns(), 4);
-    EXPECT_EQ(shown("\xe6\x97\xa5\xe6\x9c\xac", SIZE_MAX, 3), "\xe6\x97\xa5");
+    EXPECT_EQ(shown("\xe6\x97\xa5\xe6\x9c\xac", 3), "\xe6\x97\xa5");
 }
 
 TEST(ScreenText, BrokenUtf8ShowsAsQuestionMarks) {

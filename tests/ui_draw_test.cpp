@@ -160,8 +160,8 @@ TEST(WindowTest, BarsCoverTheRowInBarColoursAndBold) {
     ASSERT_TRUE(screen.colour());
     Window window(stdscr);
     window.resized();
-    window.draw_bar(Highlight::Colour, 0, 3, "Status");
-    EXPECT_EQ(row_text(stdscr, 0), "   Status");
+    window.draw_bar(Highlight::Colour, 0, "Status");
+    EXPECT_EQ(row_text(stdscr, 0), "Status");
     for (int column = 0; column < 40; ++column) {
         EXPECT_EQ(pair_at(stdscr, 0, column), bar_pair) << column;
         EXPECT_EQ(attributes(stdscr, 0, column), A_BOLD) << column;
@@ -175,7 +175,7 @@ TEST(WindowTest, BarsWithoutColourAreReverseAndBold) {
     ASSERT_FALSE(screen.colour());
     Window window(stdscr);
     window.resized();
-    window.draw_bar(Highlight::Reverse, 22, 0, "keys");
+    window.draw_bar(Highlight::Reverse, 22, "keys");
     for (int column = 0; column < 40; ++column) {
         EXPECT_EQ(attributes(stdscr, 22, column), A_REVERSE | A_BOLD) << column;
     }
@@ -186,7 +186,7 @@ TEST(WindowTest, LongBarTextGoesOnOnTheNextRow) {
     CursesScreen screen(24, 20);
     Window window(stdscr);
     window.resized();
-    window.draw_bar(Highlight::Colour, 1, 0, "0123456789abcdefghijKLMNO");
+    window.draw_bar(Highlight::Colour, 1, "0123456789abcdefghijKLMNO");
     EXPECT_EQ(row_text(stdscr, 1), "0123456789abcdefghij");
     EXPECT_EQ(row_text(stdscr, 2), "KLMNO");
 }
@@ -195,7 +195,7 @@ TEST(WindowTest, BarBelowTheWindowDrawsNothingButSetsTheAttributes) {
     CursesScreen screen(5, 20);
     Window window(stdscr);
     window.resized();
-    window.draw_bar(Highlight::Colour, 5, 0, "lost");
+    window.draw_bar(Highlight::Colour, 5, "lost");
     for (int row = 0; row < 5; ++row) {
         EXPECT_EQ(row_text(stdscr, row), "") << row;
         EXPECT_EQ(pair_at(stdscr, row, 0), 0) << row;
@@ -358,7 +358,7 @@ TEST_F(FolderViewTest, BarsAndVersionDrawnAfterwardsCoverTheLastRows) {
     window.resized();
     monitor.selected = 5;
     monitor.draw_folders(stdscr, -1, 40);
-    window.draw_bar(Highlight::Colour, 3, 0, "keys");
+    window.draw_bar(Highlight::Colour, 3, "keys");
     window.draw_version();
     EXPECT_EQ(row_text(stdscr, 2), "       1   folder-with-a-long-name-4");  // ties: by name
     EXPECT_EQ(row_text(stdscr, 3), "keys");

@@ -41,7 +41,7 @@ void show_keys(bool colour) {
     for (;;) {
         if (screen.resized()) {
             werase(screen.handle());
-            screen.draw_bar(highlight_for(colour), 0, 0, colour ? "colour=1" : "colour=0");
+            screen.draw_bar(highlight_for(colour), 0, colour ? "colour=1" : "colour=0");
             screen.draw_version();
         }
         if (key != ERR) {

@@ -43,7 +43,7 @@ int digits(std::uint64_t count) {
 std::string folder_row_text(const Folder& folder, int max_columns) {
     std::string count;
     append_count(count, folder.count);
-    ScreenText row(SIZE_MAX, max_columns);
+    ScreenText row(max_columns);
     row.append("  ");
     row.append(count);
     row.append("   ");
@@ -52,7 +52,7 @@ std::string folder_row_text(const Folder& folder, int max_columns) {
 }
 
 std::string mail_line_text(const MailEntry& mail, int width) {
-    ScreenText line(SIZE_MAX, width >= 7 ? width - 6 : INT_MAX);
+    ScreenText line(width >= 7 ? width - 6 : INT_MAX);
     line.append("     ");
     line.append(mail.from());
     line.append(": ");

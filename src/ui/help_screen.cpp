@@ -16,7 +16,7 @@ constexpr std::string_view title = "Help for index";
 
 void draw_page(Window& window, Highlight highlight, const std::string& bar_text) {
     WINDOW* handle = window.handle();
-    window.draw_bar(highlight, 0, 0, title);
+    window.draw_bar(highlight, 0, title);
 
     wattrset(handle, COLOR_PAIR(text_pair));
     wattr_on(handle, A_BOLD | A_UNDERLINE, nullptr);
@@ -36,7 +36,7 @@ void draw_page(Window& window, Highlight highlight, const std::string& bar_text)
         wprintw(handle, "\n    %.*s", static_cast<int>(homepage.size()), homepage.data());
     }
 
-    window.draw_bar(highlight, window.height() - 2, 0, bar_text);
+    window.draw_bar(highlight, window.height() - 2, bar_text);
     window.draw_version();
 
     const std::string credit = credit_text();

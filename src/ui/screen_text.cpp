@@ -9,7 +9,7 @@
 #include "app/inert_text.hpp"
 
 bool ScreenText::add(std::string_view shown, int columns) {
-    if (cut_ || shown.size() > max_bytes_ - text_.size() || columns > max_columns_ - columns_) {
+    if (cut_ || columns > max_columns_ - columns_) {
         cut_ = true;
         return false;
     }

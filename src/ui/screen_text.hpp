@@ -14,12 +14,10 @@
 //   (UTF-8 shows as characters in a UTF-8 locale), and every byte that does
 //   not begin one, or a character that cannot be printed, shown as '?'.
 // The line is cut before the first character (or inert form) that would take
-// it past `max_bytes` bytes or `max_columns` screen columns; a character is
-// never split.
+// it past `max_columns` screen columns; a character is never split.
 class ScreenText {
 public:
-    explicit ScreenText(std::size_t max_bytes = SIZE_MAX, int max_columns = INT_MAX)
-        : max_bytes_(max_bytes), max_columns_(max_columns) {}
+    explicit ScreenText(int max_columns = INT_MAX) : max_columns_(max_columns) {}
 
     // Adds `raw`; false when the line was cut here or before (then nothing
     // more is added).
@@ -33,7 +31,6 @@ private:
     bool add(std::string_view shown, int columns);
 
     std::string text_;
-    std::size_t max_bytes_;
     int max_columns_;
     int columns_ = 0;
     bool cut_ = false;

@@ -10,11 +10,9 @@
 
 namespace {
 
-// Both opening forms: no flush of the output on an interrupt key, and
-// function and arrow keys as single key codes.
+// Both opening forms: function and arrow keys as single key codes.
 void set_input_modes(WINDOW* window) {
     if (window != nullptr) {
-        intrflush(window, FALSE);
         keypad(window, TRUE);
     }
 }
@@ -72,7 +70,7 @@ bool Window::resized() {
     return true;
 }
 
-void Window::draw_bar(Highlight highlight, int row, int column, std::string_view text) {
+void Window::draw_bar(Highlight highlight, int row, std::string_view text) {
     if (highlight == Highlight::Colour) {
         wattrset(handle_, COLOR_PAIR(bar_pair));
     } else {
@@ -81,8 +79,6 @@ void Window::draw_bar(Highlight highlight, int row, int column, std::string_view
     wattr_on(handle_, A_BOLD, nullptr);
     if (wmove(handle_, row, 0) == OK) {
         whline(handle_, ' ', width_);
-    }
-    if (wmove(handle_, row, column) == OK) {
         waddnstr(handle_, text.data(), static_cast<int>(text.size()));
     }
 }

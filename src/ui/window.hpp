@@ -35,9 +35,9 @@ public:
     bool resized();
 
     // A full-width bar on `row` in the bar colours (or reverse video), bold,
-    // with `text` written from `column`; a text longer than the row goes on
+    // with `text` written from its start; a text longer than the row goes on
     // on the next row. Leaves the bar attributes set.
-    void draw_bar(Highlight highlight, int row, int column, std::string_view text);
+    void draw_bar(Highlight highlight, int row, std::string_view text);
 
     // "->" in the selection colours (or reverse video), bold, at the start of
     // row `index` + 1; the cursor then rests at that row's right end.

@@ -44,7 +44,7 @@ TEST(Completion, OffersOptionsAndFileNames) {
 
 TEST(ManualPage, RendersWithoutWarnings) {
     const test::RunResult lint =
-        test::run({"/usr/bin/groff", "-man", "-ww", "-z", test::source_file("docs/lurko.1")});
+        test::run({"/usr/bin/groff", "-man", "-ww", "-z", test::source_file("docs/lurko.1.in")});
     EXPECT_EQ(lint.status, 0);
     EXPECT_EQ(lint.err, "");
 }

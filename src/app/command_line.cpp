@@ -3,8 +3,10 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,8 +60,13 @@ void OptionParser::parse(int argc, char* argv[], const char* option_string,
 }
 
 CommandLine::CommandLine(int argc, char* argv[]) : argv0(argc > 0 ? argv[0] : "") {
-    static constexpr LongOption long_options[] = {{"help", 'h'}, {"version", 'v'}};
-    parse(argc, argv, option_string, long_options);
+    std::vector<LongOption> long_options;
+    for (const OptionRow& row : option_table) {
+        if (!row.long_name.empty()) {
+            long_options.push_back({row.long_name.data(), row.letter});
+        }
+    }
+    parse(argc, argv, option_string.data(), long_options);
 }
 
 void CommandLine::on_argument(const char* argument) {
@@ -67,48 +74,16 @@ void CommandLine::on_argument(const char* argument) {
 }
 
 void CommandLine::on_option(char letter, const char* value) {
-    switch (letter) {
-        case 'h':
-            finish(help_output(argv0), 0);
-        case 'v':
-            finish(version_output(), 0);
-        case 'c':
-            settings.clear_log = true;
-            break;
-        case 'm':
-            settings.mail_program = value;
-            break;
-        case 'M':
-            settings.mail_dir = value;
-            break;
-        case 'p':
-            settings.mail_prefix = value;
-            break;
-        case 'C':
-            settings.compose_args = value;
-            break;
-        case 'o':
-            settings.loop = false;
-            break;
-        case 'l':
-            settings.loop = true;
-            break;
-        case 'V':
-            settings.verbose = true;
-            break;
-        case 'w':
-            settings.wide = true;
-            break;
-        case 'b':
-            settings.beep = true;
-            break;
-        case 's':
-            settings.no_beep_devnull = true;
-            break;
-        case 'H':
-            settings.hide_devnull = true;
-            break;
-        default:  // '?': getopt has already said what was wrong on stderr
-            finish(error_output(argv0), 1);
+    const auto row =
+        std::find_if(std::begin(option_table), std::end(option_table),
+                     [letter](const OptionRow& option) { return option.letter == letter; });
+    if (row == std::end(option_table)) {
+        // '?': getopt has already said what was wrong on stderr
+        finish(error_output(argv0), 1);
+    }
+    if (row->apply != nullptr) {
+        row->apply(settings, value);
+    } else {
+        finish(letter == 'h' ? help_output(argv0) : version_output(), 0);
     }
 }

@@ -1,22 +1,6 @@
 #include "app/texts.hpp"
 
-const OptionHelp option_help[] = {
-    {'h', "Print help and exit"},
-    {'v', "Print version info and exit"},
-    {'c', "Clear contents of Procmail logfile"},
-    {'m', "Specify program to read mailfolders with"},
-    {'M', "Specify directory where mailfolders are stored"},
-    {'p', "Specify mailprogram arguments to choose a mailfolder"},
-    {'C', "Specify mailprogram arguments to compose a new mail"},
-    {'o', "Print new mail and exit"},
-    {'l', "Start in curses screen"},
-    {'V', "Be verbose: Send warnings and notices to stderr"},
-    {'w', "When printing new mail and exit, include folder contents"},
-    {'b', "Beep on new mail (terminal bell)"},
-    {'s', "Do not beep when new mail folder is /dev/null"},
-    {'H', "Do not show /dev/null in the folderview"},
-    {0, {}},
-};
+#include "app/command_line.hpp"
 
 namespace {
 
@@ -77,9 +61,8 @@ std::string usage_text(std::string_view argv0) {
     text.append(argv0);
     text.append(
         " [option(s)] [logfile]\n  Logfile is the Procmail logfile to monitor.\n\nOptions\n");
-    for (const OptionHelp* row = option_help; row->letter != 0; ++row) {
-        text.append("  -").append(1, row->letter).append("    ").append(row->description);
-        text.append("\n");
+    for (const OptionRow& row : option_table) {
+        text.append("  -").append(1, row.letter).append("    ").append(row.help).append("\n");
     }
     text.append("\n");
     return text;

@@ -14,16 +14,6 @@ inline constexpr std::string_view author_short_name = "Lurko developers";
 inline constexpr std::string_view author_email = "lurko@example.org";
 inline constexpr std::string_view homepage = LURKO_HOMEPAGE;
 
-// One row of the option list in the usage text.
-struct OptionHelp {
-    char letter;
-    std::string_view description;
-};
-
-// The option rows in the order the usage text lists them, closed by a row
-// whose letter is 0.
-extern const OptionHelp option_help[];
-
 // "Lurko 0.5.5 (2004-12-17) " and a newline.
 std::string version_line();
 // "v0.5.5 (2004-12-17)", as the version line at the foot of the screens.

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -18,7 +19,9 @@
 #include "log/mail_log_scanner.hpp"
 #include "test_support.hpp"
 #include "ui/commands.hpp"
+#include "ui/folder_view.hpp"
 #include "ui/key_bindings.hpp"
+#include "ui/rows.hpp"
 #include "ui/status_bar.hpp"
 
 namespace {
@@ -87,7 +90,7 @@ protected:
 TEST_F(Dispatch, NoneAndUnknownCodesOnlyDropTheRedraw) {
     const Flags all{true, true, true};
     for (const Command command :
-         {Command::None, static_cast<Command>(16), static_cast<Command>(255)}) {
+         {Command::None, static_cast<Command>(64), static_cast<Command>(255)}) {
         EXPECT_EQ(run(command), (Flags{false, false, false}));
         EXPECT_FALSE(quit);
         EXPECT_EQ(run(command, all), (Flags{true, false, true}));
@@ -401,3 +404,78 @@ TEST(OpenFolderCommand, SettingsAsWrittenAndTheNameQuoted) {
 }
 
 }  // namespace
+
+// --- The view -------------------------------------------------------------------------
+
+namespace view {
+
+// The rows a view of `page` rows shows of the monitor's list, one text each.
+std::vector<std::string> shown(const Monitor& monitor, const MailLogScanner& log) {
+    std::vector<std::string> texts;
+    for (const Row& row : folder_rows(log, monitor.list_shape(), 80, monitor.top,
+                                      static_cast<std::uint64_t>(monitor.page))) {
+        texts.push_back(row.spans.front().text);
+    }
+    return texts;
+}
+
+}  // namespace view
+
+TEST_F(Dispatch, PagingShowsEveryMailOfTheExpandedFolderThenMovesTheSelection) {
+    monitor.page = 2;
+    run(Command::Expand);  // a's five mails under it: ten rows in all
+    std::vector<std::string> seen = view::shown(monitor, log);
+    for (int page = 0; page < 2; ++page) {
+        EXPECT_EQ(run(Command::PageDown).clear, true);
+        EXPECT_EQ(monitor.selected, 0u) << "a's mails are still in view";
+        const std::vector<std::string> more = view::shown(monitor, log);
+        seen.insert(seen.end(), more.begin(), more.end());
+    }
+    for (int mail = 0; mail < 5; ++mail) {
+        const std::string line = "     x@example.org: mail " + std::to_string(mail);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), line), 1) << line;
+    }
+    // Past a's mails the selection goes to the first folder in view, b,
+    // whose row stays where it was while its own mails open under it.
+    run(Command::PageDown);
+    EXPECT_EQ(monitor.selected, 1u);
+    EXPECT_EQ(view::shown(monitor, log).front(), "      4   b");
+    run(Command::PageUp);  // b's row still in view: the selection stays
+    EXPECT_EQ(monitor.selected, 1u);
+    EXPECT_EQ(monitor.top, 0u);
+    // Moving the selection scrolls the least needed to keep its row in view.
+    run(Command::Expand);
+    run(Command::Last);
+    EXPECT_EQ(monitor.top, 3u);
+    run(Command::Up);
+    EXPECT_EQ(monitor.top, 3u);
+    run(Command::First);
+    EXPECT_EQ(monitor.top, 0u);
+}
+
+TEST_F(Dispatch, SearchSelectsTheNextMatchingFolderAndSaysWhenThereIsNone) {
+    test::write_file(log_path,
+                     mails_to("lists.dev", 3) + mails_to("work", 2) + mails_to("Lists.users", 1));
+    log.update(log_path);
+    monitor.search = "LIST";
+    run(Command::SearchNext);
+    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");  // after the selected, wrapping
+    run(Command::SearchNext);
+    EXPECT_EQ(names(log)[monitor.selected], "lists.dev");
+    run(Command::SearchBack);
+    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");
+    monitor.search = "bank";
+    run(Command::SearchNext);
+    EXPECT_EQ(monitor.message, "Not found");
+    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");
+}
+
+TEST_F(Dispatch, TheSelectionStaysOnItsFolderWhenTheListReSorts) {
+    run(Command::Last);  // e, one mail
+    const std::string was(monitor.selected_name());
+    test::append_file(log_path, mails_to("e", 9));
+    log.update(log_path);
+    monitor.after_read(9, was);
+    EXPECT_EQ(monitor.selected, 0u);
+    EXPECT_EQ(monitor.selected_name(), "e");
+}

@@ -36,6 +36,14 @@ TEST(KeyBindings, EveryBoundKeyGivesItsCommand) {
         {'b', Command::ToggleBeep},
         {'m', Command::MarkRead},
         {'d', Command::RemoveFolder},
+        {6, Command::PageDown},
+        {KEY_NPAGE, Command::PageDown},
+        {2, Command::PageUp},
+        {KEY_PPAGE, Command::PageUp},
+        {'/', Command::Search},
+        {'n', Command::SearchNext},
+        {'N', Command::SearchBack},
+        {KEY_MOUSE, Command::Mouse},
     };
     for (const auto& [key, command] : bindings) {
         EXPECT_EQ(key_to_command(key), command) << "key " << key;
@@ -91,7 +99,7 @@ TEST(KeyBindings, LabelsAndDescriptionsFeedTheBarsAndTheHelp) {
     EXPECT_EQ(labels,
               "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read "
               "d:Remove folder ");
-    EXPECT_EQ(described, "q?rgoclkjhbmd");
+    EXPECT_EQ(described, "q?rgoclkjhbmd\x06\x02/nN");
     EXPECT_EQ(key_table[0].description, "Quit Lurko");
 }
 

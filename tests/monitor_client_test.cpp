@@ -246,7 +246,7 @@ TEST_F(MonitorTest, HelpScreenSuspendsTheMonitor) {
     const std::vector<std::string> screen = all_rows(*term);
 
     term->type("?");
-    ASSERT_TRUE(shows_row(*term, 0, "Help for index"));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, "Help for index"));
     ASSERT_TRUE(shows_row(*term, 4, "     q     Quit Lurko"));
     // While the help is up the log is not looked at and keys other than q
     // stay with the help screen.
@@ -254,7 +254,7 @@ TEST_F(MonitorTest, HelpScreenSuspendsTheMonitor) {
     term->type("jdr");
     term->press(Key::F1);
     ASSERT_TRUE(term->settle(quiet_time));
-    EXPECT_EQ(term->row_text(0), "Help for index");
+    EXPECT_TRUE(term->row_text(0).starts_with("Help for index"));
     EXPECT_FALSE(term->contains("New mail"));
     EXPECT_EQ(term->bells(), 0);
 
@@ -272,7 +272,7 @@ TEST_F(MonitorTest, HelpScreenSuspendsTheMonitor) {
                   log_entry("new@example.org", "while reading help", "lists.dev").size());
 
     term->press(Key::F1);
-    ASSERT_TRUE(shows_row(*term, 0, "Help for index"));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, "Help for index"));
     term->type("q");
     ASSERT_TRUE(shows_rows(*term, expected));
     quit(*term);

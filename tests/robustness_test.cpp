@@ -42,8 +42,9 @@ std::string escaped(std::string_view bytes) {
 // wrap (7), cursor blink (12), cursor visible (25), meta key (1034) and the
 // alternate screen (47, 1047, 1048, 1049).
 bool screen_private_mode(std::string_view parameters) {
-    static const std::set<std::string_view> modes = {"1",  "7",    "12",   "25",  "1034",
-                                                     "47", "1047", "1048", "1049"};
+    // 1000 and 1006: mouse reports, asked for by the program itself.
+    static const std::set<std::string_view> modes = {"1",    "7",    "12",   "25",   "1034", "47",
+                                                     "1047", "1048", "1049", "1000", "1006"};
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = parameters.find(';', start);
@@ -511,7 +512,7 @@ TEST_F(Robustness, TenThousandFolders) {
     const std::string status = status_line(mails, 10000);
     // The most mails (7) go to folders 6, 13, ...; 9995 is the last of them
     // and, by name, the first.
-    ASSERT_TRUE(shows_status(*term, status));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, status));
     ASSERT_TRUE(shows_row(*term, 1, "->     7   folder109995"));
     EXPECT_EQ(term->row_text(2), "       7   folder109988");
     EXPECT_EQ(term->row_text(22), keys_whole.substr(0, 80));
@@ -519,16 +520,16 @@ TEST_F(Robustness, TenThousandFolders) {
     // The last folder, off the screen: the marker goes with it, nothing is
     // drawn over the bars.
     term->type("*");
-    ASSERT_TRUE(shows_row(*term, 1, "       7   folder109995"));
+    ASSERT_TRUE(term->wait_for_text_at(0, 64, "9980-10000/10000"));
+    EXPECT_EQ(term->row_text(21), "->     1   folder100000");
     EXPECT_EQ(term->row_text(22), keys_whole.substr(0, 80));
-    // The version line covers the start of the folder row beneath it.
-    EXPECT_TRUE(term->row_text(23).starts_with(version + "9841")) << term->screen();
+    EXPECT_EQ(term->row_text(23), version);
     // Expanded there, marked read there, and a delivery: all in time.
     term->type("h");
     term->type("m");
-    ASSERT_TRUE(shows_status(*term, status_line(mails - 1, 9999)));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, status_line(mails - 1, 9999)));
     test::append_file(log, log_entry("new@example.org", "new", "folder100000"));
-    ASSERT_TRUE(shows_status(*term, status_line(mails + 1, 10000)));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, status_line(mails + 1, 10000)));
     term->type("=");
     ASSERT_TRUE(shows_row(*term, 1, "->     7   folder109995"));
     quit_cleanly(*term, before);
@@ -545,7 +546,7 @@ TEST_F(Robustness, HundredThousandMailsInOneExpandedFolder) {
     test::write_file(log, text);
 
     std::unique_ptr<Terminal> term = start_lurko({{log}, home.path(), 24, 80});
-    ASSERT_TRUE(shows_status(*term, status_line(100001, 2)));
+    ASSERT_TRUE(term->wait_for_text_at(0, 0, status_line(100001, 2)));
     term->type("h");
     ASSERT_TRUE(shows_row(*term, 2, "           sender0@example.org: mail number 0"));
     EXPECT_EQ(term->row_text(21), "           sender19@example.org: mail number 19");
@@ -555,7 +556,8 @@ TEST_F(Robustness, HundredThousandMailsInOneExpandedFolder) {
     // still get through, and q ends it promptly.
     for (int i = 0; i < 5; ++i) {
         test::append_file(log, log_entry("late@example.org", "late", "big"));
-        ASSERT_TRUE(shows_status(*term, status_line(100002 + static_cast<std::uint64_t>(i), 2)));
+        ASSERT_TRUE(
+            term->wait_for_text_at(0, 0, status_line(100002 + static_cast<std::uint64_t>(i), 2)));
     }
     term->type("jk");
     ASSERT_TRUE(shows_row(*term, 2, "           sender0@example.org: mail number 0"));
@@ -583,12 +585,11 @@ TEST_F(Robustness, HundredThousandMailsInOneExpandedFolder) {
     };
     const auto ok = [&] {
         if (rows >= 3) {
-            // The top bar, then the bottom bar and the version line; the
-            // version overwrites the bottom bar's wrapped end on narrow
-            // screens, so only its start is compared there.
-            return term.row_text(0) == fitted(status_line(42, 15)) &&
-                   term.row_text(rows - 2).starts_with(fitted(keys_whole).substr(0, 8)) &&
-                   term.row_text(rows - 1).starts_with(fitted(version));
+            // The top bar (with where the view is, when the list does not
+            // fit), then the bottom bar and the version line alone.
+            return term.row_text(0).starts_with(fitted(status_line(42, 15))) &&
+                   term.row_text(rows - 2) == fitted(keys_whole) &&
+                   term.row_text(rows - 1) == fitted(version);
         }
         return true;
     };

@@ -21,7 +21,7 @@ void Monitor::run() {
         print_report(settings.wide);
         return;
     }
-    start_screen(colour);
+    start_screen(colour, settings.mouse);
     run_screen();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/settings.hpp"
 #include "log/mail_log_scanner.hpp"
@@ -9,6 +11,7 @@
 
 enum class Command : unsigned char;  // ui/key_bindings.hpp
 class Window;                        // ui/window.hpp
+struct ListShape;                    // ui/rows.hpp
 
 // The controller of one run: it refers to the settings and the log scanner,
 // owned by the program entry, and holds the selection of the monitor.
@@ -40,8 +43,43 @@ public:
 
     // The step after every read of the log that brought `new_mails` new
     // mails: rings the bell when the settings ask for it and keeps the
-    // selection on the list.
-    void after_read(std::uint64_t new_mails);
+    // selection on the folder `was_selected` (by name) wherever the list
+    // now puts it, or on the list when that folder is gone.
+    void after_read(std::uint64_t new_mails, std::string_view was_selected);
+
+    // The name of the selected folder; empty when none is.
+    std::string_view selected_name() const;
+
+    // The rows the list takes with the present selection and expansion.
+    ListShape list_shape() const;
+
+    // Scrolls the view the least needed for the selected folder's row to be
+    // in it, and no further than the list's last page.
+    void show_selection();
+
+    // Scrolls the view by `rows` rows (up when negative); a selection the
+    // view leaves goes to the nearest folder still in it, as in a pager.
+    void scroll_view(std::int64_t rows);
+
+    // Selects folder `index` and keeps its row where it was on the screen,
+    // although the expanded mails move under it.
+    void select_folder(std::uint32_t index);
+
+    // Selects the next folder (the previous one, `backwards`) after the
+    // selected one, wrapping, whose name holds `text` in any case; false
+    // when none does.
+    bool find_folder(std::string_view text, bool backwards);
+
+    // Asks for a line of text on the bottom bar after `prompt`; nothing when
+    // the user cancels it (Escape, ^G).
+    std::optional<std::string> ask(std::string_view prompt);
+
+    // Carries out a command that moves the selection or the view.
+    void navigate(Command command);
+
+    // Carries out a mouse event: a click on a folder row selects it, the
+    // wheel scrolls the view.
+    void on_mouse();
 
     // Keeps the selection on the list: a row past its end becomes the last
     // row, and with the list empty the selection becomes `if_empty`.
@@ -77,4 +115,8 @@ public:
     // Keys typed before the list changed under them (after d and r) were
     // meant for the old list: the loop drops them once the new one is shown.
     bool drop_typeahead = false;
+    std::uint64_t top = 0;  // the first row of the list in view
+    int page = 0;           // the rows the view shows; 0 before the screen is up
+    std::string message;    // shown on the bottom bar instead of the keys, until a key
+    std::string search;     // the text of the last search
 };

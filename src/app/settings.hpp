@@ -19,6 +19,7 @@ struct Settings {
     bool beep = false;             // -b: ring the bell on new mail (toggled with 'b')
     bool no_beep_devnull = false;  // -s: no bell when the newest mail went to /dev/null
     bool hide_devnull = false;     // -H: leave /dev/null out of the list
+    bool mouse = true;             // clicks and the wheel for the monitor
 
     // Empties the file named by logfile (created when missing); silent.
     void truncate_log() const;

@@ -3,13 +3,20 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/monitor.hpp"
 #include "log/log_maintenance.hpp"
 #include "ui/key_bindings.hpp"
+#include "ui/rows.hpp"
+#include "ui/screen.hpp"
+#include "ui/screen_text.hpp"
+#include "ui/window.hpp"
 
 void run_external(const std::string& command_line) {
     def_prog_mode();
@@ -43,6 +50,9 @@ std::string open_folder_command(const Settings& settings, std::string_view folde
 }
 
 namespace {
+
+// The rows one step of the mouse wheel scrolls.
+constexpr std::int64_t wheel_rows = 3;
 
 // Where a movement command takes the selection in a list of `count` rows:
 // up and down wrap around, and an empty list leaves nothing to move to.
@@ -78,6 +88,7 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
         run_external(command_line);
         launched = true;
     };
+    const std::uint64_t old_top = top;
     need_redraw = true;
     bool clear = true;  // most commands change the whole screen
     switch (command) {
@@ -110,9 +121,15 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
         case Command::Down:
         case Command::Last:
         case Command::First:
-            selected = moved_selection(command, selected, count);
+        case Command::PageDown:
+        case Command::PageUp:
+        case Command::Search:
+        case Command::SearchNext:
+        case Command::SearchBack:
+        case Command::Mouse:
             // The expanded folder's mails follow the selection.
-            clear = settings.expanded != -1;
+            clear = settings.expanded != -1 || command == Command::Search;
+            navigate(command);
             break;
         case Command::Expand:
             // The selection as a signed row: "no row" reads as -1, expansion off.
@@ -134,7 +151,8 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
             clear = false;
             break;
     }
-    need_clear = need_clear || clear;
+    // A view that scrolled shows other rows everywhere.
+    need_clear = need_clear || clear || top != old_top;
     return false;
 }
 
@@ -144,11 +162,189 @@ void Monitor::remove_selected(bool from_log) {
     const std::string name = log.folders()[std::min(selected, count - 1)]->name;
     log.remove_folder(name);
     clamp_selection(no_row);
+    show_selection();
     if (from_log) {
         // Silent on failure: the folder then comes back with the log's next
         // change, as after a mark as read.
         rewrite_log(settings.logfile, name);
         log.forget_read_position();
         drop_typeahead = true;
+    }
+}
+
+void Monitor::navigate(Command command) {
+    const auto count = static_cast<std::uint32_t>(log.folders().size());
+    switch (command) {
+        case Command::PageDown:
+        case Command::PageUp:
+            scroll_view(command == Command::PageDown ? page : -static_cast<std::int64_t>(page));
+            break;
+        case Command::Search:
+            if (std::optional<std::string> text = ask("/"); text && !text->empty()) {
+                search = std::move(*text);
+                if (!find_folder(search, false)) {
+                    message = "Not found";
+                }
+            }
+            break;
+        case Command::SearchNext:
+        case Command::SearchBack:
+            if (!search.empty() && !find_folder(search, command == Command::SearchBack)) {
+                message = "Not found";
+            }
+            break;
+        case Command::Mouse:
+            on_mouse();
+            break;
+        default: {  // Up, Down, First, Last
+            const std::uint32_t moved = moved_selection(command, selected, count);
+            if (moved < count) {
+                select_folder(moved);
+            } else {
+                selected = moved;  // nothing to select: the empty list's value
+            }
+            break;
+        }
+    }
+}
+
+std::string_view Monitor::selected_name() const {
+    const auto& folders = log.folders();
+    return selected < folders.size() ? std::string_view(folders[selected]->name)
+                                     : std::string_view();
+}
+
+void Monitor::show_selection() {
+    const ListShape shape = list_shape();
+    if (page > 0 && shape.selected < shape.folders) {
+        const std::uint64_t row = shape.folder_row(shape.selected);
+        if (row < top) {
+            top = row;
+        } else if (row >= top + static_cast<std::uint64_t>(page)) {
+            top = row - static_cast<std::uint64_t>(page) + 1;
+        }
+    }
+    top = clamped_top(top, shape.rows(), static_cast<std::uint64_t>(std::max(page, 0)));
+}
+
+void Monitor::select_folder(std::uint32_t index) {
+    const std::uint64_t before = list_shape().folder_row(index);
+    const std::uint64_t screen_row = before >= top ? before - top : 0;
+    selected = index;
+    const std::uint64_t row = list_shape().folder_row(index);
+    top = row >= screen_row ? row - screen_row : 0;
+    show_selection();
+}
+
+void Monitor::scroll_view(std::int64_t rows) {
+    if (page <= 0) {
+        return;
+    }
+    const ListShape shape = list_shape();
+    const auto shown = static_cast<std::uint64_t>(page);
+    const std::uint64_t up = rows < 0 ? static_cast<std::uint64_t>(-rows) : 0;
+    const std::uint64_t wanted = up > 0 ? (top > up ? top - up : 0) : top + rows;
+    top = clamped_top(wanted, shape.rows(), shown);
+    if (shape.selected >= shape.folders) {
+        return;
+    }
+    // The selected folder's row and its mails: when the view left them, the
+    // selection goes to the nearest folder in view.
+    const std::uint64_t first = shape.folder_row(shape.selected);
+    if (first + shape.mails < top) {
+        select_folder(static_cast<std::uint32_t>(shape.folder_at(top)));
+    } else if (first >= top + shown) {
+        select_folder(static_cast<std::uint32_t>(shape.folder_at(top + shown - 1)));
+    }
+}
+
+bool Monitor::find_folder(std::string_view text, bool backwards) {
+    const auto& folders = log.folders();
+    const auto count = static_cast<std::uint32_t>(folders.size());
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    // From "no row" a search forwards starts at the first folder.
+    const std::uint32_t from = selected < count ? selected : (backwards ? 0 : count - 1);
+    for (std::uint32_t step = 1; step <= count; ++step) {
+        const std::uint32_t index =
+            backwards ? (from + count - step) % count : (from + step) % count;
+        const std::string& name = folders[index]->name;
+        if (std::search(name.begin(), name.end(), text.begin(), text.end(), same) != name.end()) {
+            select_folder(index);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> Monitor::ask(std::string_view prompt) {
+    Window bar(stdscr);
+    bar.resized();
+    std::string text;
+    std::optional<std::string> answer;
+    wtimeout(stdscr, -1);  // the keys of the answer are waited for
+    for (bool asking = true; asking;) {
+        ScreenText shown(std::max(bar.width() - 1, 0));
+        shown.append(prompt);
+        shown.append(text);
+        bar.draw_bar(highlight_for(colour), bar.height() - 2, shown.text());
+        wmove(stdscr, bar.height() - 2, shown.columns());
+        wrefresh(stdscr);
+        const int key = wgetch(stdscr);
+        switch (key) {
+            case key_code::carriage_return:
+            case '\n':
+            case key_code::enter:
+                answer = text;
+                asking = false;
+                break;
+            case ERR:  // the keyboard is at its end
+            case key_code::escape:
+            case key_code::control_g:
+                asking = false;
+                break;
+            case KEY_BACKSPACE:
+            case key_code::backspace:
+            case key_code::del:
+                // The last character, all of its bytes.
+                while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xc0) == 0x80) {
+                    text.pop_back();
+                }
+                if (!text.empty()) {
+                    text.pop_back();
+                }
+                break;
+            case KEY_RESIZE:
+                bar.resized();
+                break;
+            default:
+                if (key >= ' ' && key <= 0xff && key != key_code::del) {
+                    text.push_back(static_cast<char>(key));
+                }
+                break;
+        }
+    }
+    nodelay(stdscr, TRUE);
+    return answer;
+}
+
+void Monitor::on_mouse() {
+    MEVENT event{};
+    if (getmouse(&event) != OK || !settings.mouse) {
+        return;  // taken off the queue either way, never read as keys
+    }
+    if ((event.bstate & BUTTON4_PRESSED) != 0) {
+        scroll_view(-wheel_rows);
+    } else if ((event.bstate & BUTTON5_PRESSED) != 0) {
+        scroll_view(wheel_rows);
+    } else if ((event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) != 0 && event.y >= 1 &&
+               event.y <= page) {
+        const ListShape shape = list_shape();
+        const std::uint64_t row = top + static_cast<std::uint64_t>(event.y) - 1;
+        if (row < shape.rows() && shape.folder_row(shape.folder_at(row)) == row) {
+            select_folder(static_cast<std::uint32_t>(shape.folder_at(row)));
+        }
     }
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "log/encoded_words.hpp"
 #include "ui/screen.hpp"
 #include "ui/screen_text.hpp"
+#include "ui/window.hpp"
 
 #include <curses.h>
 
@@ -24,10 +26,6 @@ constexpr int row_text_column = 1;
 constexpr int count_column = row_text_column + 2;  // after two blanks
 constexpr int new_mail_column = 9;
 constexpr int mail_column = 6;
-
-void write_text(WINDOW* window, const std::string& text) {
-    waddnstr(window, text.data(), static_cast<int>(text.size()));
-}
 
 // The columns a mail count takes when written whole.
 int digits(std::uint64_t count) {
@@ -61,53 +59,76 @@ std::string mail_line_text(const MailEntry& mail, int width) {
     return line.text();
 }
 
-void Monitor::draw_folders(WINDOW* window, int expanded, int width) const {
-    const std::vector<const Folder*>& folders = log.folders();
-    // Rows are counted wide: a long list only ever moves further below the
-    // window, where every move fails and nothing is drawn.
-    std::int64_t offset = first_row;
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        const Folder& folder = *folders[i];
-        const auto row = static_cast<int>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(i) + offset, INT32_MAX));
-        if (wmove(window, row, 0) == OK) {
-            wclrtoeol(window);
-        }
-        const bool is_selected = i == selected;
-        if (is_selected) {
-            wattrset(window, COLOR_PAIR(selection_pair));
-            if (!colour) {
-                wattr_on(window, A_REVERSE, nullptr);
-            }
-            if (wmove(window, row, 0) == OK) {
-                whline(window, ' ', width);
-            }
-        } else {
-            wattrset(window, COLOR_PAIR(text_pair));
-        }
-        wattr_on(window, A_BOLD, nullptr);
-        if (wmove(window, row, row_text_column) == OK) {
-            // Cut at the right edge: a name that went on on the next row
-            // would leave its end behind on a mail line.
-            write_text(window, folder_row_text(folder, width - row_text_column));
-        }
+namespace {
+
+Row folder_row(const Folder& folder, bool selected, bool newest, int width) {
+    const Paint paint = selected ? Paint::Selection : Paint::Bold;
+    Row row{selected ? Row::Fill::Selection : Row::Fill::Clear, {}};
+    // Cut at the right edge: a name that went on on the next row would leave
+    // its end behind on a mail line.
+    row.spans.push_back({row_text_column, folder_row_text(folder, width - row_text_column), paint});
+    if (newest) {
         // A count wider than its field pushes the "N" right, so that no digit
         // is covered.
-        const int marker_column = std::max(new_mail_column, count_column + digits(folder.count));
-        if (folder.name == log.last_folder() && wmove(window, row, marker_column) == OK) {
-            waddstr(window, "N");
+        row.spans.push_back(
+            {std::max(new_mail_column, count_column + digits(folder.count)), "N", paint});
+    }
+    return row;
+}
+
+}  // namespace
+
+std::vector<Row> folder_rows(const MailLogScanner& log, const ListShape& shape, int width,
+                             std::uint64_t first, std::uint64_t count) {
+    const std::vector<const Folder*>& folders = log.folders();
+    std::vector<Row> rows;
+    const std::uint64_t end = std::min(shape.rows(), first + std::min(count, shape.rows()));
+    for (std::uint64_t row = first; row < end;) {
+        const std::uint64_t index = shape.folder_at(row);
+        const Folder& folder = *folders[index];
+        if (row == shape.folder_row(index)) {
+            rows.push_back(folder_row(folder, index == shape.selected,
+                                      folder.name == log.last_folder(), width));
+            ++row;
         }
-        if (expanded == -1 || !is_selected) {
+        if (index != shape.selected || shape.mails == 0 || row >= end) {
             continue;
         }
-        wattrset(window, COLOR_PAIR(text_pair));
-        for (const MailEntry& mail : folder.mails) {
-            ++offset;
-            const auto mail_row = static_cast<int>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(i) + offset, INT32_MAX));
-            if (wmove(window, mail_row, mail_column) == OK) {
-                write_text(window, mail_line_text(mail, width));
-            }
+        auto mail = folder.mails.begin();
+        std::advance(mail, row - shape.folder_row(index) - 1);
+        for (; row < end && mail != folder.mails.end(); ++mail, ++row) {
+            rows.push_back(
+                {Row::Fill::None, {{mail_column, mail_line_text(*mail, width), Paint::Text}}});
         }
+        if (row <= shape.selected + shape.mails && row < end) {
+            break;  // fewer mails kept than counted: nothing more to show
+        }
+    }
+    return rows;
+}
+
+ListShape list_shape_of(const MailLogScanner& log, std::uint32_t selected, int expanded) {
+    const std::vector<const Folder*>& folders = log.folders();
+    ListShape shape{folders.size(), selected, 0};
+    if (expanded != -1 && selected < folders.size()) {
+        shape.mails = folders[selected]->count;
+    }
+    return shape;
+}
+
+ListShape Monitor::list_shape() const {
+    return list_shape_of(log, selected, settings.expanded);
+}
+
+void Monitor::draw_folders(WINDOW* window, int expanded, int width) const {
+    Window view(window);
+    view.resized();
+    const ListShape shape = list_shape_of(log, selected, expanded);
+    // The list's rows lie between the top bar and the bottom bar.
+    const auto shown = static_cast<std::uint64_t>(std::max(0, view.height() - 3));
+    const std::uint64_t first = clamped_top(top, shape.rows(), shown);
+    const std::vector<Row> rows = folder_rows(log, shape, width, first, shown);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        view.draw_row(highlight_for(colour), first_row + static_cast<int>(i), rows[i]);
     }
 }

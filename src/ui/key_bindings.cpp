@@ -12,6 +12,9 @@ static_assert(key_code::home == KEY_HOME);
 static_assert(key_code::f1 == KEY_F(1));
 static_assert(key_code::enter == KEY_ENTER);
 static_assert(key_code::end == KEY_END);
+static_assert(key_code::next_page == KEY_NPAGE);
+static_assert(key_code::previous_page == KEY_PPAGE);
+static_assert(key_code::mouse == KEY_MOUSE);
 
 static_assert(key_to_command(ERR) == Command::None);
 static_assert(command_to_key(Command::Quit) == 'q');

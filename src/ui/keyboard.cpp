@@ -6,6 +6,9 @@
 
 #include <csignal>
 #include <ctime>
+#include <vector>
+
+#include "ui/key_bindings.hpp"
 
 #include <curses.h>
 
@@ -33,6 +36,42 @@ private:
     sigset_t saved_{};
 };
 
+// After an Escape: when the keys already waiting make a mouse report that
+// curses did not take (X10 "[M" and three bytes, or SGR "[<b;x;yM"), as
+// when the mouse is off but the terminal still reports it, they are taken
+// here, so that none of them is read as a key. Anything else is put back.
+bool take_mouse_report(WINDOW* window) {
+    std::vector<int> taken;
+    const auto next = [&] {
+        taken.push_back(wgetch(window));
+        return taken.back();
+    };
+    if (next() == '[') {
+        const int kind = next();
+        if (kind == 'M') {
+            if (next() != ERR && next() != ERR && next() != ERR) {
+                return true;
+            }
+        } else if (kind == '<') {
+            constexpr std::size_t longest = 16;
+            for (int c = next(); c != ERR && taken.size() < longest; c = next()) {
+                if (c == 'M' || c == 'm') {
+                    return true;
+                }
+                if ((c < '0' || c > '9') && c != ';') {
+                    break;
+                }
+            }
+        }
+    }
+    for (auto key = taken.rbegin(); key != taken.rend(); ++key) {
+        if (*key != ERR) {
+            ungetch(*key);
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Keyboard::Keyboard(WINDOW* window) : window_(window) {
@@ -48,7 +87,7 @@ int Keyboard::wait_key(int timeout_ms, int other_fd) {
         // escape) and a resize already noted wait in curses, where poll
         // cannot see them.
         if (const int key = wgetch(window_); key != ERR) {
-            return key;
+            return key == key_code::escape && take_mouse_report(window_) ? ERR : key;
         }
         timespec timeout{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000};
         if (::ppoll(ready, 2, timeout_ms < 0 ? nullptr : &timeout, held.during_wait()) <= 0) {
@@ -64,5 +103,5 @@ int Keyboard::wait_key(int timeout_ms, int other_fd) {
         (::ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0 || waiting == 0)) {
         at_end_ = true;
     }
-    return key;
+    return key == key_code::escape && take_mouse_report(window_) ? ERR : key;
 }

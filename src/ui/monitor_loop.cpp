@@ -11,6 +11,7 @@
 #include "log/file_watch.hpp"
 #include "ui/key_bindings.hpp"
 #include "ui/keyboard.hpp"
+#include "ui/rows.hpp"
 #include "ui/status_bar.hpp"
 #include "ui/window.hpp"
 
@@ -103,21 +104,39 @@ void Monitor::draw_screen(Window& screen, const std::string& status,
                           const std::string& keys) const {
     const Highlight highlight = highlight_for(colour);
     screen.draw_bar(highlight, 0, status);
-    const bool listed = !log.folders().empty();
-    if (listed) {
+    const ListShape shape = list_shape();
+    // The list's rows lie between the top bar and the bottom bar.
+    const auto shown = static_cast<std::uint64_t>(std::max(screen.height() - 3, 0));
+    const std::uint64_t first = clamped_top(top, shape.rows(), shown);
+    screen.draw_view_position(highlight, first, shown, shape.rows(), status.size());
+    int cursor_row = 0;
+    if (shape.folders > 0) {
         draw_folders(screen.handle(), settings.expanded, screen.width());
-        screen.draw_arrow(highlight, static_cast<int>(selected));
+        const std::uint64_t row = shape.folder_row(shape.selected);
+        if (shape.selected < shape.folders && row >= first && row - first < shown) {
+            cursor_row = static_cast<int>(row - first) + 1;
+            screen.draw_arrow(highlight, cursor_row - 1);
+        }
     }
-    screen.draw_bar(highlight, screen.height() - 2, keys);
+    screen.draw_bar(highlight, screen.height() - 2, message.empty() ? keys : message);
     screen.draw_version();
-    wmove(screen.handle(), listed ? static_cast<int>(selected) + 1 : 0, screen.width() - 1);
+    wmove(screen.handle(), cursor_row, screen.width() - 1);
 }
 
-void Monitor::after_read(std::uint64_t new_mails) {
+void Monitor::after_read(std::uint64_t new_mails, std::string_view was_selected) {
     if (bell_rings(settings, log, new_mails)) {
         beep();
     }
-    clamp_selection(0);
+    const auto& folders = log.folders();
+    const auto found = std::find_if(folders.begin(), folders.end(), [&](const Folder* folder) {
+        return !was_selected.empty() && folder->name == was_selected;
+    });
+    if (found != folders.end()) {
+        selected = static_cast<std::uint32_t>(found - folders.begin());
+    } else {
+        clamp_selection(0);
+    }
+    show_selection();
 }
 
 // Each pass: look at the log and read what changed, restore the screen after
@@ -140,12 +159,13 @@ void Monitor::run_screen() {
 
     for (;;) {
         if (look.changed() || log.reread_pending()) {
+            const std::string was_selected(selected_name());
             refresh_list();
             const std::uint64_t new_mails =
                 log.read_total() > mails_read ? log.read_total() - mails_read : 0;
             mails_read = log.read_total();
             look.read(new_mails);
-            after_read(new_mails);
+            after_read(new_mails, was_selected);
             // The list may now need fewer rows than are on the screen, so the
             // old rows are erased before it is drawn again.
             need_clear = true;
@@ -155,6 +175,8 @@ void Monitor::run_screen() {
             need_clear = true;
         }
         if (screen.resized() || need_clear) {
+            page = std::max(0, screen.height() - 3);  // between the top and the bottom bar
+            show_selection();
             werase(screen.handle());
             need_clear = false;
             need_redraw = true;
@@ -169,6 +191,10 @@ void Monitor::run_screen() {
         }
         const int key = keyboard.wait_key(look.wait_ms(), look.event_fd());
         look.take_events();
+        if (key != ERR && !message.empty()) {
+            message.clear();  // said until the next key
+            need_clear = true;
+        }
         if (dispatch(key_to_command(key), need_clear, need_redraw, launched)) {
             break;
         }

@@ -71,7 +71,7 @@ std::string without_padding(std::string_view capability) {
     return text;
 }
 
-void start_screen(bool& colour) {
+void start_screen(bool& colour, bool mouse) {
     // The modes the shell left the terminal in, before curses changes them.
     termios shell_modes{};
     ::tcgetattr(STDOUT_FILENO, &shell_modes);  // not a terminal: nothing to restore
@@ -101,6 +101,15 @@ void start_screen(bool& colour) {
     noecho();
     nonl();
     intrflush(stdscr, TRUE);
+    keypad(stdscr, TRUE);
+    // A lone Escape (which cancels a search) is told from the start of a
+    // key's sequence after this long.
+    set_escdelay(100);
+    // Clicks as single events at once, not held back to be told from a
+    // double click.
+    mousemask(mouse ? BUTTON1_PRESSED | BUTTON1_CLICKED | BUTTON4_PRESSED | BUTTON5_PRESSED : 0,
+              nullptr);
+    mouseinterval(0);
     // NO_COLOR set and not empty: the user asks for no colours, and gets the
     // highlighting of a terminal that has none.
     const char* no_colour = std::getenv("NO_COLOR");

@@ -23,7 +23,8 @@ inline Highlight highlight_for(bool colour) {
 // (TERM unset or unknown, or one without cursor addressing) ends the process
 // through fatal_error("Could not start up curses"). From here on a fatal
 // error ends the screen before its message is written.
-void start_screen(bool& colour);
+// With `mouse`, curses reports clicks and the wheel as KEY_MOUSE.
+void start_screen(bool& colour, bool mouse = false);
 
 // Clears the screen and ends curses. Does nothing, and writes nothing, when
 // curses is not running (before start_screen, or a second time).

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "ui/curses_fwd.hpp"
+#include "ui/rows.hpp"
 #include "ui/screen.hpp"
 
 // One curses window and the size it had when `resized` last looked. Every
@@ -35,13 +38,24 @@ public:
     bool resized();
 
     // A full-width bar on `row` in the bar colours (or reverse video), bold,
-    // with `text` written from its start; a text longer than the row goes on
-    // on the next row. Leaves the bar attributes set.
+    // with `text` written from its start and cut at the right edge. Leaves
+    // the bar attributes set.
     void draw_bar(Highlight highlight, int row, std::string_view text);
 
     // "->" in the selection colours (or reverse video), bold, at the start of
     // row `index` + 1; the cursor then rests at that row's right end.
     void draw_arrow(Highlight highlight, int index);
+
+    // Places `line` on `row`: its fill, then each span, cut at the window's
+    // right edge (a span never goes on on the next row). A row outside the
+    // window draws nothing.
+    void draw_row(Highlight highlight, int row, const Row& line);
+
+    // Where a view of `shown` rows from row `first` is in a list of `rows`
+    // rows, "21-41/62", at the right end of the top bar, when the list does
+    // not fit and the text leaves the bar's first `used` columns alone.
+    void draw_view_position(Highlight highlight, std::uint64_t first, std::uint64_t shown,
+                            std::uint64_t rows, std::size_t used);
 
     // The version line, "v0.5.5 (2004-12-17)", at the start of the last row.
     void draw_version();

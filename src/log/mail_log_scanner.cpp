@@ -30,11 +30,24 @@ constexpr std::uint64_t mark_byte(std::uint64_t word, unsigned char byte) {
     return (x - ones) & ~x & highs;
 }
 
+// Up to eight bytes as a word whose lowest byte is the first of them, on a
+// machine of either byte order: mark_byte is exact only for the lowest match.
+// Missing bytes are 'A', which is no blank.
+std::uint64_t low_first_word(const char* bytes, std::size_t count) {
+    static_assert(std::endian::native == std::endian::little ||
+                  std::endian::native == std::endian::big);
+    std::uint64_t word = 0x4141414141414141;
+    std::memcpy(&word, bytes, count);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);
+    }
+    return word;
+}
+
 // Offset of the first blank or tab in `text`, or its size when it has none.
 // Senders and folder paths are long enough for this to show in the time of a
 // large log, so whole blocks of bytes are tested at once.
 std::size_t blank_offset(std::string_view text) {
-    static_assert(std::endian::native == std::endian::little);
     std::size_t at = 0;
 #ifdef __SSE2__
     for (; at + 16 <= text.size(); at += 16) {
@@ -48,8 +61,7 @@ std::size_t blank_offset(std::string_view text) {
 #endif
     for (; at < text.size(); at += 8) {
         const std::size_t count = std::min<std::size_t>(8, text.size() - at);
-        std::uint64_t word = 0x4141414141414141;  // padding that is no blank
-        std::memcpy(&word, text.data() + at, count);
+        const std::uint64_t word = low_first_word(text.data() + at, count);
         const std::uint64_t marks = mark_byte(word, ' ') | mark_byte(word, '\t');
         if (marks != 0) {
             return at + static_cast<std::size_t>(std::countr_zero(marks)) / 8;

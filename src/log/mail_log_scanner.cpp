@@ -131,6 +131,15 @@ bool is_message_file(std::string_view name) {
            });
 }
 
+// The sum of the mail counts of `folders`.
+std::uint64_t mail_count(const std::vector<const Folder*>& folders) {
+    std::uint64_t count = 0;
+    for (const Folder* folder : folders) {
+        count += folder->count;
+    }
+    return count;
+}
+
 }  // namespace
 
 std::string_view word_after_keyword(std::string_view line, std::string_view keyword) {
@@ -281,9 +290,9 @@ void MailLogScanner::read_whole(const LogBytes& log) {
 // false when the log cannot be continued and must be read whole: it is
 // another file, it got shorter, it kept its size but was written to, its
 // first bytes, the bytes before the point reached or those of a partial last
-// line differ, or a partial
-// Folder line that already counted a mail has grown, or a partial From or
-// Subject line that set its field has grown too long to be read.
+// line differ, or a partial Folder line that already counted a mail has
+// grown, or a partial From or Subject line that set its field has grown too
+// long to be read.
 //
 // What this cannot see: an edit in place that keeps those bytes and the size
 // order, changing only bytes in between and growing the file (an editor that
@@ -368,7 +377,7 @@ void MailLogScanner::show_everything_read() {
         folders_.push_back(&folder);
     }
     sort_folders();
-    total_ = mail_count();
+    total_ = mail_count(folders_);
 }
 
 void MailLogScanner::sort_folders() {
@@ -382,13 +391,5 @@ void MailLogScanner::remove_folder(std::string name) {
     if (found != folders_.end()) {
         folders_.erase(found);  // keeps the display order of the others
     }
-    total_ = mail_count();
-}
-
-std::uint64_t MailLogScanner::mail_count() const {
-    std::uint64_t count = 0;
-    for (const Folder* folder : folders_) {
-        count += folder->count;
-    }
-    return count;
+    total_ = mail_count(folders_);
 }

@@ -128,8 +128,8 @@ void expect_same(const std::vector<ModelFolder>& got, const std::vector<ModelFol
 // The invariants of a folder list that is not being read: names unique and
 // free of "/new/", tabs, newlines and NULs; senders free of blanks and tabs;
 // every folder has a mail, and lists them all or (counted only) none;
-// display order; total() equals the sum of the counts and mail_count(), and
-// is at most read_total().
+// display order; total() equals the sum of the counts, and is at most
+// read_total().
 void check_folder_list(const MailLogScanner& log);
 
 }  // namespace fuzz

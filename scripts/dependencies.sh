@@ -14,6 +14,9 @@ test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3 locale
 lint_packages="clang clang-tidy clang-format"
 # What checking the manual page and the Debian package needs.
 package_packages="dpkg-dev groff-base man-db lintian"
+# The cross compiler for s390x and the emulator that runs its programs, for
+# the big-endian run of the log's tests (scripts/cross-test.sh).
+cross_packages="crossbuild-essential-s390x qemu-user"
 
 # A locale that is not UTF-8, in which the tests show decoded subjects too.
 ensure_latin1_locale() {

@@ -81,6 +81,28 @@ TEST(EncodedWords, DecodesIntoTheLocaleCharset) {
     }
 }
 
+// More charsets than converters are kept: those closed to make room are
+// opened again when named again, and the one a pending run of words still
+// needs stays open while unknown charsets pass.
+TEST(EncodedWords, SubjectOfManyCharsets) {
+    const ThreadLocale locale("C.UTF-8");
+    ASSERT_TRUE(locale.active());
+    std::string text;
+    std::string shown;
+    for (int round = 0; round < 2; ++round) {
+        for (const char* name : {"latin1", "l1", "iso-8859-1", "iso8859-1", "iso_8859-1", "cp819",
+                                 "ibm819", "iso-ir-100", "csisolatin1", "iso_8859-1:1987"}) {
+            text += std::string("=?") + name + "?q?=E9?= ";
+            shown += "é";
+        }
+    }
+    std::string unknown;
+    for (int index = 0; index < 12; ++index) {
+        unknown += " =?x-unknown-" + std::to_string(index) + "?q?a?=";
+    }
+    EXPECT_EQ(decode_encoded_words(text + unknown.substr(1)), shown + unknown);
+}
+
 TEST(EncodedWords, ShowsLatin1InALatin1Locale) {
     for (const char* name : {"en_US.ISO-8859-1", "de_DE.ISO-8859-1", "fr_FR.ISO-8859-1"}) {
         const ThreadLocale locale(name);

@@ -158,7 +158,7 @@ TEST_F(MailLogScannerTest, RemoveFolderKeepsOrderAndRecountsTotal) {
     // The name may be the list's own: it is taken by value.
     log.remove_folder(log.folders()[0]->name);
     EXPECT_TRUE(log.folders().empty());
-    EXPECT_EQ(log.mail_count(), 0u);
+    EXPECT_EQ(log.total(), 0u);
 }
 
 TEST_F(MailLogScannerTest, ReloadBringsRemovedFoldersBack) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -22,7 +23,11 @@ struct TerminalRestore {
 };
 
 TerminalRestore restore;
-volatile std::sig_atomic_t restore_armed = 0;
+// Up while `restore` holds whole data. The fences around its changes keep the
+// compiler from moving the writes of the data across them: a signal never
+// finds the flag up over data half-written.
+std::atomic<bool> restore_armed{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler reads it");
 
 extern "C" void handle_signal(int number) {
     catch_signal(number);
@@ -146,7 +151,8 @@ void install_signal_handlers() {
 }
 
 void catch_signal(int number) {
-    if (restore_armed) {
+    if (restore_armed.load(std::memory_order_relaxed)) {
+        std::atomic_signal_fence(std::memory_order_acquire);
         write_all(restore.fd, std::string_view(restore.leave_text, restore.leave_size));
         ::tcsetattr(restore.fd, TCSADRAIN, &restore.modes);
     }
@@ -176,14 +182,17 @@ void catch_signal(int number) {
 }
 
 void prepare_terminal_restore(int fd, const termios& modes, std::string_view leave_text) {
-    restore_armed = 0;
+    restore_armed.store(false, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // down before the data changes
     restore.modes = modes;
     restore.fd = fd;
     restore.leave_size = std::min(leave_text.size(), sizeof restore.leave_text);
     std::memcpy(restore.leave_text, leave_text.data(), restore.leave_size);
-    restore_armed = 1;
+    std::atomic_signal_fence(std::memory_order_release);  // the data whole before it goes up
+    restore_armed.store(true, std::memory_order_relaxed);
 }
 
+// Nothing is written after the flag goes down, so no fence is needed here.
 void forget_terminal_restore() {
-    restore_armed = 0;
+    restore_armed.store(false, std::memory_order_relaxed);
 }

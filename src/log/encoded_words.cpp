@@ -18,8 +18,10 @@ namespace {
 
 // Longest charset name taken; the longest registered one has 45 characters.
 constexpr std::size_t max_charset_length = 64;
-// Converters kept open between calls.
-constexpr std::size_t max_cached_charsets = 16;
+// Charsets whose converters are kept open; at least two, the one in use and
+// the one being opened.
+constexpr std::size_t max_cached_charsets = 8;
+static_assert(max_cached_charsets >= 2);
 
 bool is_alnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -185,38 +187,45 @@ struct IconvClose {
 };
 using Converter = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvClose>;
 
-// Converters from charsets to wide characters, by charset name; a charset
-// iconv does not know is kept too, with no converter. Wide characters do not
-// depend on the locale, so neither do the converters.
+// Converters from charsets to wide characters, by charset name, the most
+// recently used first; a charset iconv does not know is kept too, with no
+// converter. Only a few are kept open, however many charsets a subject names.
+// Wide characters do not depend on the locale, so neither do the converters.
 class Converters {
 public:
-    // Called before a text is decoded, so that the converters handed out
-    // while it is stay open.
-    void trim() {
-        if (cache_.size() > max_cached_charsets) {
-            cache_.clear();
+    // The converter from `charset`, or nullptr. Opening one may close the
+    // least recently used, never `in_use`, which its caller still holds.
+    iconv_t find(std::string_view charset, iconv_t in_use) {
+        const auto found = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return same_charset(entry.name, charset);
+        });
+        if (found != cache_.end()) {
+            std::rotate(cache_.begin(), found, found + 1);
+            return cache_.front().converter.get();
         }
-    }
-
-    // The converter from `charset`, or nullptr.
-    iconv_t find(std::string_view charset) {
-        for (const auto& [name, converter] : cache_) {
-            if (same_charset(name, charset)) {
-                return converter.get();
+        if (cache_.size() == max_cached_charsets) {
+            auto evicted = cache_.end() - 1;
+            if (in_use != nullptr && evicted->converter.get() == in_use) {
+                --evicted;
             }
+            cache_.erase(evicted);  // closes its converter
         }
-        const std::string name(charset);
+        std::string name(charset);
         iconv_t cd = ::iconv_open("WCHAR_T", name.c_str());
         // (iconv_t)-1 is how iconv_open says it knows no such charset.
         if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
             cd = nullptr;
         }
-        cache_.emplace_back(name, Converter(cd));
+        cache_.insert(cache_.begin(), Entry{std::move(name), Converter(cd)});
         return cd;
     }
 
 private:
-    std::vector<std::pair<std::string, Converter>> cache_;
+    struct Entry {
+        std::string name;
+        Converter converter;
+    };
+    std::vector<Entry> cache_;
 };
 
 // Turns wide characters into the locale's multibyte form, '?' for those it
@@ -324,7 +333,6 @@ std::string decode_encoded_words(std::string_view text) {
         return std::string(text);
     }
     thread_local Converters converters;
-    converters.trim();
 
     std::string out;
     out.reserve(text.size());
@@ -337,7 +345,7 @@ std::string decode_encoded_words(std::string_view text) {
         iconv_t converter = nullptr;
         if (word && (word->encoding == 'B' ? decode_base64(word->encoded, bytes)
                                            : decode_q(word->encoded, word->cut, bytes))) {
-            converter = converters.find(word->charset);
+            converter = converters.find(word->charset, run.converter);
         }
         if (converter == nullptr) {
             at = text.find("=?", at + 2);

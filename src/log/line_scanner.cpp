@@ -75,15 +75,17 @@ LineScanner::Keyword::Keyword(std::string_view keyword) : text(keyword) {
     char padded[16] = {};
     keyword.copy(padded, std::min(keyword.size(), sizeof padded));
     head = load_word(padded);
-    head_mask =
-        keyword.size() >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * keyword.size())) - 1;
+    // Built in memory like the words it masks, it selects the keyword's bytes
+    // whatever the byte order of the machine.
+    char mask_bytes[8] = {};
+    std::memset(mask_bytes, 0xff, std::min(keyword.size(), sizeof mask_bytes));
+    head_mask = load_word(mask_bytes);
     if (keyword.size() > 8) {
         tail = load_word(keyword.data() + std::min<std::size_t>(keyword.size(), 16) - 8);
     }
 }
 
 bool LineScanner::Keyword::starts(std::string_view line) const {
-    static_assert(std::endian::native == std::endian::little);
     if (line.empty() || line.size() < text.size()) {
         return false;
     }

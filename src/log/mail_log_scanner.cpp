@@ -30,11 +30,24 @@ constexpr std::uint64_t mark_byte(std::uint64_t word, unsigned char byte) {
     return (x - ones) & ~x & highs;
 }
 
+// Up to eight bytes as a word whose lowest byte is the first of them, on a
+// machine of either byte order: mark_byte is exact only for the lowest match.
+// Missing bytes are 'A', which is no blank.
+std::uint64_t low_first_word(const char* bytes, std::size_t count) {
+    static_assert(std::endian::native == std::endian::little ||
+                  std::endian::native == std::endian::big);
+    std::uint64_t word = 0x4141414141414141;
+    std::memcpy(&word, bytes, count);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);
+    }
+    return word;
+}
+
 // Offset of the first blank or tab in `text`, or its size when it has none.
 // Senders and folder paths are long enough for this to show in the time of a
 // large log, so whole blocks of bytes are tested at once.
 std::size_t blank_offset(std::string_view text) {
-    static_assert(std::endian::native == std::endian::little);
     std::size_t at = 0;
 #ifdef __SSE2__
     for (; at + 16 <= text.size(); at += 16) {
@@ -48,8 +61,7 @@ std::size_t blank_offset(std::string_view text) {
 #endif
     for (; at < text.size(); at += 8) {
         const std::size_t count = std::min<std::size_t>(8, text.size() - at);
-        std::uint64_t word = 0x4141414141414141;  // padding that is no blank
-        std::memcpy(&word, text.data() + at, count);
+        const std::uint64_t word = low_first_word(text.data() + at, count);
         const std::uint64_t marks = mark_byte(word, ' ') | mark_byte(word, '\t');
         if (marks != 0) {
             return at + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
@@ -117,6 +129,15 @@ bool is_message_file(std::string_view name) {
                return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
                       c == '_';
            });
+}
+
+// The sum of the mail counts of `folders`.
+std::uint64_t mail_count(const std::vector<const Folder*>& folders) {
+    std::uint64_t count = 0;
+    for (const Folder* folder : folders) {
+        count += folder->count;
+    }
+    return count;
 }
 
 }  // namespace
@@ -269,9 +290,9 @@ void MailLogScanner::read_whole(const LogBytes& log) {
 // false when the log cannot be continued and must be read whole: it is
 // another file, it got shorter, it kept its size but was written to, its
 // first bytes, the bytes before the point reached or those of a partial last
-// line differ, or a partial
-// Folder line that already counted a mail has grown, or a partial From or
-// Subject line that set its field has grown too long to be read.
+// line differ, or a partial Folder line that already counted a mail has
+// grown, or a partial From or Subject line that set its field has grown too
+// long to be read.
 //
 // What this cannot see: an edit in place that keeps those bytes and the size
 // order, changing only bytes in between and growing the file (an editor that
@@ -356,7 +377,7 @@ void MailLogScanner::show_everything_read() {
         folders_.push_back(&folder);
     }
     sort_folders();
-    total_ = mail_count();
+    total_ = mail_count(folders_);
 }
 
 void MailLogScanner::sort_folders() {
@@ -370,13 +391,5 @@ void MailLogScanner::remove_folder(std::string name) {
     if (found != folders_.end()) {
         folders_.erase(found);  // keeps the display order of the others
     }
-    total_ = mail_count();
-}
-
-std::uint64_t MailLogScanner::mail_count() const {
-    std::uint64_t count = 0;
-    for (const Folder* folder : folders_) {
-        count += folder->count;
-    }
-    return count;
+    total_ = mail_count(folders_);
 }

@@ -79,9 +79,6 @@ public:
     // keep their order. The log itself is not touched.
     void remove_folder(std::string name);
 
-    // The sum of the mail counts of the folders in the list.
-    std::uint64_t mail_count() const;
-
     // The folder list in display order.
     const std::vector<const Folder*>& folders() const { return folders_; }
     // Mails in the list, as of the last reload or removal.

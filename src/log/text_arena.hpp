@@ -21,9 +21,6 @@ public:
     // Forgets everything; every view handed out before becomes invalid.
     void clear();
 
-    // Bytes held by the chunks.
-    std::size_t capacity() const { return capacity_; }
-
 private:
     struct FreeChunk {
         void operator()(char* chunk) const { std::free(chunk); }

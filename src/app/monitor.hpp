@@ -77,4 +77,13 @@ public:
     // Keys typed before the list changed under them (after d and r) were
     // meant for the old list: the loop drops them once the new one is shown.
     bool drop_typeahead = false;
+
+    // The follow stream: a line (or JSON object) on standard output for each
+    // mail logged from now on, with notifications and the hook, until the
+    // reader goes away; then ends the process with status 0.
+    [[noreturn]] void follow();
+
+    // The status line for a status bar, from `status_format`; the exit
+    // status: 0 when there is mail, 1 when there is none.
+    int print_status();
 };

@@ -251,10 +251,14 @@ void MailLogScanner::update(const LogBytes& log) {
     LogStatus status;
     const bool known = log.status(status);
     if (!known || !read_appended(log, status)) {
-        // The same file read again whole (rewritten in place, say) or another
-        // one: an observer that follows the log like tail -F tells them apart.
+        // The same file read again whole (its first bytes kept, but rewritten
+        // further on) or another one (replaced, truncated and written anew):
+        // an observer that follows the log like tail -F tells them apart.
+        std::string head;
         const bool same_file = known && position_.inode != 0 && status.device == position_.device &&
-                               status.inode == position_.inode && status.size >= position_.end;
+                               status.inode == position_.inode && status.size >= position_.end &&
+                               bytes_at(log, 0, head, position_.head.size()) &&
+                               head == position_.head;
         read_whole(log, same_file ? MailObserver::Read::Continued : MailObserver::Read::Replaced,
                    mails_before);
     }

@@ -99,6 +99,7 @@ void Alerts::spawn(const Hook& hook) {
     variables.push_back("LURKO_SUBJECT=" + decode_encoded_words(hook.mail.subject));
     variables.push_back("LURKO_COUNT=" + std::to_string(hook.count));
     std::vector<char*> environment;
+    environment.reserve(variables.size() + 1);
     for (std::string& variable : variables) {
         environment.push_back(variable.data());
     }
@@ -139,7 +140,7 @@ int Alerts::fd() const {
 }
 
 short Alerts::events() const {
-    return bus_ ? bus_->events() : 0;
+    return bus_ ? bus_->events() : short{0};
 }
 
 int Alerts::timeout_ms() const {

@@ -69,11 +69,21 @@ std::string read_back(std::string_view json) {
         check(at + 2 < json.size(), "escape complete");
         const char kind = json[++at];
         switch (kind) {
-            case '"': bytes.push_back('"'); break;
-            case '\\': bytes.push_back('\\'); break;
-            case 'n': bytes.push_back('\n'); break;
-            case 't': bytes.push_back('\t'); break;
-            case 'r': bytes.push_back('\r'); break;
+            case '"':
+                bytes.push_back('"');
+                break;
+            case '\\':
+                bytes.push_back('\\');
+                break;
+            case 'n':
+                bytes.push_back('\n');
+                break;
+            case 't':
+                bytes.push_back('\t');
+                break;
+            case 'r':
+                bytes.push_back('\r');
+                break;
             case 'u': {
                 check(at + 5 < json.size(), "\\u has four digits");
                 unsigned code = 0;
@@ -87,7 +97,8 @@ std::string read_back(std::string_view json) {
                 at += 4;
                 break;
             }
-            default: check(false, "known escape");
+            default:
+                check(false, "known escape");
         }
     }
     return bytes;

@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-fuzz_mail_log fuzz_log_filter fuzz_rc_scanner fuzz_encoded_words}
+targets=${*:-fuzz_mail_log fuzz_log_filter fuzz_rc_scanner fuzz_encoded_words fuzz_json}
 build=${LURKO_FUZZ_BUILD:-build-fuzz}
 flags=${LURKO_FUZZ_FLAGS:-}
 
@@ -38,20 +38,20 @@ cmake --build "$build" --target fuzzers -j "$(nproc)" >/dev/null
 corpus_of() {
     case $1 in
         fuzz_rc_scanner) echo rc ;;
-        fuzz_encoded_words) echo encoded_words ;;
+        fuzz_encoded_words | fuzz_json) echo encoded_words ;;
         *) echo log ;;
     esac
 }
 max_len_of() {
     case $1 in
         fuzz_rc_scanner) echo 16384 ;;
-        fuzz_encoded_words) echo 4095 ;; # a subject is one log line
+        fuzz_encoded_words | fuzz_json) echo 4095 ;; # a subject is one log line
         *) echo 8192 ;; # lines over the limit, and a few entries besides
     esac
 }
 dict_of() {
     case $1 in
-        fuzz_encoded_words) echo fuzz/encoded_words.dict ;;
+        fuzz_encoded_words | fuzz_json) echo fuzz/encoded_words.dict ;;
         *) echo fuzz/procmail.dict ;;
     esac
 }

@@ -8,8 +8,8 @@
 # What the build needs (compiler, CMake, wide-character curses) and what the
 # tests need (GoogleTest, libvterm for the terminal tests, real Procmail, mutt
 # and a shell to run the mail client).
-build_packages="g++ cmake make pkg-config libncurses-dev"
-test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3 locales"
+build_packages="g++ cmake make pkg-config libncurses-dev libsystemd-dev"
+test_packages="googletest libgtest-dev libvterm-dev procmail mutt python3 locales dbus-daemon"
 # The second compiler and the linter and formatter that CI runs.
 lint_packages="clang clang-tidy clang-format"
 # What checking the manual page and the Debian package needs.

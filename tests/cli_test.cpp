@@ -47,6 +47,15 @@ std::string usage(const std::string& argv0) {
            "  -b    Beep on new mail (terminal bell)\n"
            "  -s    Do not beep when new mail folder is /dev/null\n"
            "  -H    Do not show /dev/null in the folderview\n"
+           "      --follow           Print each new mail as it is logged, until the reader goes "
+           "away\n"
+           "      --json             With -o or --follow, print JSON\n"
+           "      --status[=FORMAT]  Print one line for a status bar and exit (%n %f %F %s %S "
+           "%%)\n"
+           "      --notify[=HOW]     Send a notification on new mail (terminal or desktop)\n"
+           "      --on-new=CMD       Run CMD through the shell for each new mail\n"
+           "      --ignore=GLOB      No bell, notification or command for folders matching "
+           "GLOB\n"
            "\n";
 }
 
@@ -234,6 +243,43 @@ TEST(Options, ReportPlainWideAndWithoutDevNull) {
               "    1 lists.dev\n"
               "      dev@lists.example.org: [dev]  two  blanks \n");
     EXPECT_EQ(test::read_file(log), small_log);  // reading leaves the log alone
+}
+
+TEST(Options, StatusLineAndJsonReport) {
+    test::TempDir dir;
+    const std::string log = dir / "procmail.log";
+    test::write_file(
+        log, small_log + test::log_entry("eve@example.org", "=?utf-8?q?caf=C3=A9?= \x1b]0;x\a\xff",
+                                         "/home/u/mail/work"));
+
+    const test::RunResult status = test::run_lurko({"--status", log});
+    EXPECT_EQ(status.out, "7 in 4\n");
+    EXPECT_EQ(status.status, 0);
+    const test::RunResult newest =
+        test::run_lurko({"--status=%n|%f|%F|%s|%S|%%|%x", "-H", log}, {{"LC_ALL", "C.UTF-8"}});
+    EXPECT_EQ(newest.out, "5|3|/home/u/mail/work|eve@example.org|caf\xC3\xA9 ^[]0;x^G\xff|%|%x\n");
+    const std::string empty = dir / "empty.log";
+    test::write_file(empty, "");
+    const test::RunResult none = test::run_lurko({"--status", empty});
+    EXPECT_EQ(none.out, "0 in 0\n");
+    EXPECT_EQ(none.status, 1);  // no mail, as mailstat says
+
+    EXPECT_EQ(
+        test::run_lurko({"-o", "--json", "-H", log}).out,
+        "{\"total\":5,\"folders\":[{\"name\":\"friends\",\"count\":3},"
+        "{\"name\":\"lists.dev\",\"count\":1},{\"name\":\"/home/u/mail/work\",\"count\":1}]}\n");
+    const std::string wide = test::run_lurko({"-o", "-w", "--json", log}).out;
+    EXPECT_NE(
+        wide.find("{\"folder\":\"/home/u/mail/work\",\"from\":\"eve@example.org\",\"subject\":"
+                  "\"caf\xC3\xA9 "
+                  "\\u001b]0;x\\u0007\xEF\xBF\xBD\",\"subject_raw\":\"=?utf-8?q?caf=C3=A9?= "
+                  "\\u001b]0;x\\u0007\xEF\xBF\xBD\"}"),
+        std::string::npos)
+        << wide;
+
+    const test::RunResult bad = test::run_lurko({"--notify=pager", log});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("--notify"), std::string::npos);
 }
 
 TEST(Options, ReportToAFileHoldsOnlyTheReport) {

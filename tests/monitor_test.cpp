@@ -722,3 +722,70 @@ TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
 
 }  // namespace
 }  // namespace monitor_test
+
+namespace monitor_test {
+namespace {
+
+// --notify=terminal in a real terminal: one escape sequence per read, of the
+// terminal's kind, with nothing of a hostile subject escaping its field;
+// --ignore keeps a folder quiet.
+TEST(Notifications, TerminalSequencesKeepHostileSubjectsInTheirField) {
+    test::TempDir home;
+    const std::string log = home / "procmail.log";
+    test::write_file(log, "");
+    const std::string hostile = "x\x1b\\y\x07z\xC2\x9C<b>&";
+    const test::EnvChanges plain = {{"TMUX", std::nullopt},
+                                    {"KITTY_WINDOW_ID", std::nullopt},
+                                    {"TERM_PROGRAM", std::nullopt},
+                                    {"LC_TERMINAL", std::nullopt}};
+    std::unique_ptr<Terminal> term =
+        start_lurko({.args = {"--notify=terminal", "--ignore=spam", log},
+                     .home = home.path(),
+                     .locale = "C.UTF-8",
+                     .keep_output = true,
+                     .env = plain});
+    ASSERT_TRUE(term->wait_for_text(status_line(0, 0)));
+    test::append_file(log, log_entry("a@x", hostile, "/m/work"));
+    ASSERT_TRUE(term->wait_for_text(status_line(1, 1), change_wait));
+    test::append_file(log, log_entry("s@x", "junk", "/m/spam"));
+    ASSERT_TRUE(term->wait_for_text(status_line(2, 2), change_wait));
+    test::append_file(log,
+                      log_entry("b@x", "one", "/m/work") + log_entry("c@x", "two", "/m/lists"));
+    ASSERT_TRUE(term->wait_for_text(status_line(4, 3), change_wait));
+    term->settle();
+    const std::string& out = term->output();
+    const std::string first = "\x1b]777;notify;work;a@x: x\\yz<b>&\a";
+    const std::string burst = "\x1b]777;notify;Lurko;2 new mails: work 1, lists 1\a";
+    EXPECT_NE(out.find(first), std::string::npos);
+    EXPECT_NE(out.find(burst), std::string::npos);
+    EXPECT_EQ(out.find("]777;", out.find(first) + first.size()),
+              out.find(burst) + 1)  // spam sent none
+        << out;
+    EXPECT_EQ(out.find("]99;"), std::string::npos);
+    EXPECT_EQ(out.find("]9;"), std::string::npos);
+    term->type("q");
+    ASSERT_TRUE(term->wait_exit());
+
+    // kitty inside tmux: kitty's own sequence only, in tmux's passthrough.
+    test::EnvChanges kitty_in_tmux = plain;
+    kitty_in_tmux["TMUX"] = "/tmp/tmux-0/default,1,0";
+    kitty_in_tmux["KITTY_WINDOW_ID"] = "1";
+    term = start_lurko({.args = {"--notify=terminal", log},
+                        .home = home.path(),
+                        .locale = "C.UTF-8",
+                        .keep_output = true,
+                        .env = kitty_in_tmux});
+    ASSERT_TRUE(term->wait_for_text(status_line(4, 3)));
+    test::append_file(log, log_entry("d@x", hostile, "/m/work"));
+    ASSERT_TRUE(term->wait_for_text(status_line(5, 3), change_wait));
+    term->settle();
+    EXPECT_NE(term->output().find("\x1bPtmux;\x1b\x1b]99;i=lurko:d=0:p=title;work\x1b\x1b\\"
+                                  "\x1b\x1b]99;i=lurko:d=1:p=body;d@x: x\\yz<b>&\x1b\x1b\\\x1b\\"),
+              std::string::npos);
+    EXPECT_EQ(term->output().find("]777;"), std::string::npos);
+    term->type("q");
+    ASSERT_TRUE(term->wait_exit());
+}
+
+}  // namespace
+}  // namespace monitor_test

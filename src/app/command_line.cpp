@@ -28,7 +28,7 @@ void OptionParser::parse(int argc, char* argv[], const char* option_string,
                          std::span<const LongOption> long_options) {
     std::vector<option> table;
     for (const LongOption& long_option : long_options) {
-        table.push_back({long_option.name, no_argument, nullptr, long_option.letter});
+        table.push_back({long_option.name, long_option.has_arg, nullptr, long_option.letter});
     }
     table.push_back({nullptr, 0, nullptr, 0});
 
@@ -39,6 +39,8 @@ void OptionParser::parse(int argc, char* argv[], const char* option_string,
     const std::string posix_options = std::string("+") + option_string;
     for (;;) {
         int long_index = -1;
+        // A long option is a whole argument of its own: the one at optind.
+        const int at = optind == 0 ? 1 : optind;
         const int letter =
             getopt_long(argc, argv, posix_options.c_str(), table.data(), &long_index);
         if (letter == -1) {
@@ -47,8 +49,9 @@ void OptionParser::parse(int argc, char* argv[], const char* option_string,
         // getopt_long also takes an unambiguous abbreviation ("--he"); only
         // the whole name counts here.
         if (long_index >= 0 &&
-            std::string_view(argv[optind - 1]) != std::string("--") + table[long_index].name) {
-            std::fprintf(stderr, "%s: unrecognized option '%s'\n", argv[0], argv[optind - 1]);
+            std::string_view(argv[at]).substr(0, std::string_view(argv[at]).find('=')) !=
+                std::string("--") + table[long_index].name) {
+            std::fprintf(stderr, "%s: unrecognized option '%s'\n", argv[0], argv[at]);
             on_option('?', nullptr);
             continue;
         }
@@ -63,7 +66,10 @@ CommandLine::CommandLine(int argc, char* argv[]) : argv0(argc > 0 ? argv[0] : ""
     std::vector<LongOption> long_options;
     for (const OptionRow& row : option_table) {
         if (!row.long_name.empty()) {
-            long_options.push_back({row.long_name.data(), row.letter});
+            const int has_arg = row.value == Value::Required   ? required_argument
+                                : row.value == Value::Optional ? optional_argument
+                                                               : no_argument;
+            long_options.push_back({row.long_name.data(), row.letter, has_arg});
         }
     }
     parse(argc, argv, option_string.data(), long_options);
@@ -81,9 +87,26 @@ void CommandLine::on_option(char letter, const char* value) {
         // '?': getopt has already said what was wrong on stderr
         finish(error_output(argv0), 1);
     }
+    if (row->accepts != nullptr && !row->accepts(value)) {
+        std::fprintf(stderr, "%s: invalid value '%s' for '--%s'\n", argv0, value,
+                     std::string(row->long_name).c_str());
+        finish(error_output(argv0), 1);
+    }
     if (row->apply != nullptr) {
         row->apply(settings, value);
     } else {
         finish(letter == 'h' ? help_output(argv0) : version_output(), 0);
     }
+}
+
+Notify notify_from(const char* value) {
+    if (value == nullptr) {
+        return Notify::Auto;
+    }
+    return std::string_view(value) == "desktop" ? Notify::Desktop : Notify::Terminal;
+}
+
+bool is_notify_value(const char* value) {
+    return value == nullptr || std::string_view(value) == "terminal" ||
+           std::string_view(value) == "desktop";
 }

@@ -23,6 +23,7 @@ public:
     struct LongOption {
         const char* name;
         char letter;
+        int has_arg = 0;  // getopt_long's no_argument, required_argument or optional_argument
     };
 
     // Scans argv[1..] POSIX-style: option scanning stops at the first
@@ -37,73 +38,118 @@ protected:
     OptionParser& operator=(const OptionParser&) = default;
 };
 
-// One option of the command line: its letter, its long name (none when
-// empty), whether it takes a value, its line in the usage text, and what it
-// sets (nothing for the options that print a text and end the process).
+// Whether an option takes a value. An optional one is given as "--name=VALUE".
+enum class Value : unsigned char { None, Required, Optional };
+
+// The codes of the options that have a long name only: below the printable
+// letters, so that none is a letter of the option string.
+enum LongOnly : char { Follow = 1, Json, Status, NotifyOption, OnNew, Ignore };
+
+// One option of the command line: its letter (or LongOnly code), its long
+// name (none when empty), whether it takes a value, its line in the usage
+// text, what it sets (nothing for the options that print a text and end the
+// process), the name of its value in the usage text, and which values it
+// accepts (any when nullptr).
 struct OptionRow {
     char letter;
     std::string_view long_name;
-    bool takes_value;
+    Value value;
     std::string_view help;
     void (*apply)(Settings& settings, const char* value);
+    std::string_view value_name = {};
+    bool (*accepts)(const char* value) = nullptr;
 };
+
+// The --notify values: none (the best there is), "terminal" or "desktop".
+Notify notify_from(const char* value);
+bool is_notify_value(const char* value);
 
 // Every option, in the order the usage text lists them.
 inline constexpr OptionRow option_table[] = {
-    {'h', "help", false, "Print help and exit", nullptr},
-    {'v', "version", false, "Print version info and exit", nullptr},
+    {'h', "help", Value::None, "Print help and exit", nullptr},
+    {'v', "version", Value::None, "Print version info and exit", nullptr},
     {'c',
      {},
-     false,
+     Value::None,
      "Clear contents of Procmail logfile",
      [](Settings& s, const char*) { s.clear_log = true; }},
     {'m',
      {},
-     true,
+     Value::Required,
      "Specify program to read mailfolders with",
      [](Settings& s, const char* value) { s.mail_program = value; }},
     {'M',
      {},
-     true,
+     Value::Required,
      "Specify directory where mailfolders are stored",
      [](Settings& s, const char* value) { s.mail_dir = value; }},
     {'p',
      {},
-     true,
+     Value::Required,
      "Specify mailprogram arguments to choose a mailfolder",
      [](Settings& s, const char* value) { s.mail_prefix = value; }},
     {'C',
      {},
-     true,
+     Value::Required,
      "Specify mailprogram arguments to compose a new mail",
      [](Settings& s, const char* value) { s.compose_args = value; }},
-    {'o', {}, false, "Print new mail and exit", [](Settings& s, const char*) { s.loop = false; }},
-    {'l', {}, false, "Start in curses screen", [](Settings& s, const char*) { s.loop = true; }},
+    {'o',
+     {},
+     Value::None,
+     "Print new mail and exit",
+     [](Settings& s, const char*) { s.loop = false; }},
+    {'l',
+     {},
+     Value::None,
+     "Start in curses screen",
+     [](Settings& s, const char*) { s.loop = true; }},
     {'V',
      {},
-     false,
+     Value::None,
      "Be verbose: Send warnings and notices to stderr",
      [](Settings& s, const char*) { s.verbose = true; }},
     {'w',
      {},
-     false,
+     Value::None,
      "When printing new mail and exit, include folder contents",
      [](Settings& s, const char*) { s.wide = true; }},
     {'b',
      {},
-     false,
+     Value::None,
      "Beep on new mail (terminal bell)",
      [](Settings& s, const char*) { s.beep = true; }},
     {'s',
      {},
-     false,
+     Value::None,
      "Do not beep when new mail folder is /dev/null",
      [](Settings& s, const char*) { s.no_beep_devnull = true; }},
     {'H',
      {},
-     false,
+     Value::None,
      "Do not show /dev/null in the folderview",
      [](Settings& s, const char*) { s.hide_devnull = true; }},
+    {Follow, "follow", Value::None,
+     "Print each new mail as it is logged, until the reader goes away",
+     [](Settings& s, const char*) { s.follow = true; }},
+    {Json, "json", Value::None, "With -o or --follow, print JSON",
+     [](Settings& s, const char*) { s.json = true; }},
+    {Status, "status", Value::Optional,
+     "Print one line for a status bar and exit (%n %f %F %s %S %%)",
+     [](Settings& s, const char* value) {
+         s.status = true;
+         if (value != nullptr) {
+             s.status_format = value;
+         }
+     },
+     "FORMAT"},
+    {NotifyOption, "notify", Value::Optional,
+     "Send a notification on new mail (terminal or desktop)",
+     [](Settings& s, const char* value) { s.notify = notify_from(value); }, "HOW", is_notify_value},
+    {OnNew, "on-new", Value::Required, "Run CMD through the shell for each new mail",
+     [](Settings& s, const char* value) { s.on_new = value; }, "CMD"},
+    {Ignore, "ignore", Value::Required,
+     "No bell, notification or command for folders matching GLOB",
+     [](Settings& s, const char* value) { s.ignore.emplace_back(value); }, "GLOB"},
 };
 
 // The getopt option string the table makes: each letter, with a colon after
@@ -112,8 +158,11 @@ constexpr auto make_option_string() {
     std::array<char, 2 * std::size(option_table) + 1> text{};
     std::size_t end = 0;
     for (const OptionRow& row : option_table) {
+        if (row.letter < ' ') {
+            continue;  // a long name only
+        }
         text[end++] = row.letter;
-        if (row.takes_value) {
+        if (row.value == Value::Required) {
             text[end++] = ':';
         }
     }

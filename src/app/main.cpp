@@ -12,10 +12,11 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_ALL, "");
     CommandLine command_line(argc, argv);
     command_line.find_logfile();
-    // The report without -w shows counts only: it keeps no sender or subject.
+    // The report without -w, the status line and the follow stream show
+    // counts only, or each mail as it is read: they keep no sender or subject.
     const Settings& settings = command_line.settings;
-    MailLogScanner log(!settings.loop && !settings.wide ? MailLogScanner::Keep::Counts
-                                                        : MailLogScanner::Keep::Mails);
+    const bool counts = settings.status || settings.follow || (!settings.loop && !settings.wide);
+    MailLogScanner log(counts ? MailLogScanner::Keep::Counts : MailLogScanner::Keep::Mails);
     Monitor monitor(command_line.settings, log);
     monitor.run();
     end_screen();

@@ -17,6 +17,12 @@ void Monitor::run() {
         settings.truncate_log();
         std::exit(0);
     }
+    if (settings.status) {
+        std::exit(print_status());
+    }
+    if (settings.follow) {
+        follow();
+    }
     if (!settings.loop) {
         print_report(settings.wide);
         return;
@@ -39,7 +45,10 @@ void Monitor::print_report(bool wide) {
     const ControlBytes mode = ::isatty(STDOUT_FILENO) ? ControlBytes::Caret : ControlBytes::Raw;
     // Standard output may be what failed, so the complaint goes to standard
     // error, and the status tells a script that the report is incomplete.
-    if (std::fflush(stdout) != 0 || !write_report(STDOUT_FILENO, log, wide, mode)) {
+    const bool written =
+        std::fflush(stdout) == 0 && (settings.json ? write_json_report(STDOUT_FILENO, log, wide)
+                                                   : write_report(STDOUT_FILENO, log, wide, mode));
+    if (!written) {
         const std::string line =
             "lurko error: Could not write the report: " + std::string(std::strerror(errno)) + "\n";
         write_all(STDERR_FILENO, line);

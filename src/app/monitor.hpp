@@ -119,4 +119,13 @@ public:
     int page = 0;           // the rows the view shows; 0 before the screen is up
     std::string message;    // shown on the bottom bar instead of the keys, until a key
     std::string search;     // the text of the last search
+
+    // The follow stream: a line (or JSON object) on standard output for each
+    // mail logged from now on, with notifications and the hook, until the
+    // reader goes away; then ends the process with status 0.
+    [[noreturn]] void follow();
+
+    // The status line for a status bar, from `status_format`; the exit
+    // status: 0 when there is mail, 1 when there is none.
+    int print_status();
 };

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 
 #include <charconv>
+#include <utility>
 
+#include "app/json.hpp"
 #include "log/encoded_words.hpp"
 #include "log/fd_io.hpp"
 
@@ -43,6 +45,51 @@ void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode
         append_text(out, mail.subject(), mode);  // scripts get what the log says
     }
     out.push_back('\n');
+}
+
+namespace {
+
+// Writes `out` to `fd` and empties it once it holds a piece.
+bool flush_when_full(int fd, std::string& out) {
+    if (out.size() < flush_size) {
+        return true;
+    }
+    const bool written = write_all(fd, out);
+    out.clear();
+    return written;
+}
+
+}  // namespace
+
+bool write_json_report(int fd, const MailLogScanner& log, bool wide) {
+    std::string out = "{";
+    append_json_member(out, "total", log.total());
+    out.append(",\"folders\":[");
+    const char* folder_separator = "";
+    for (const Folder* folder : log.folders()) {
+        out.append(std::exchange(folder_separator, ",")).push_back('{');
+        append_json_member(out, "name", folder->name);
+        out.push_back(',');
+        append_json_member(out, "count", folder->count);
+        if (wide) {
+            out.append(",\"mails\":[");
+            const char* mail_separator = "";
+            for (const MailEntry& mail : folder->mails) {
+                out.append(std::exchange(mail_separator, ","));
+                append_json_mail(out, folder->name, mail.from(), mail.subject());
+                if (!flush_when_full(fd, out)) {
+                    return false;
+                }
+            }
+            out.push_back(']');
+        }
+        out.push_back('}');
+        if (!flush_when_full(fd, out)) {
+            return false;
+        }
+    }
+    out.append("]}\n");
+    return write_all(fd, out);
 }
 
 bool write_report(int fd, const MailLogScanner& log, bool wide, ControlBytes mode) {

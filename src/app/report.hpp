@@ -23,3 +23,7 @@ void append_mail_line(std::string& out, const MailEntry& mail, ControlBytes mode
 // per folder, most mails first, and with `wide` a line per mail under each.
 // Returns false when the output could not be written.
 bool write_report(int fd, const MailLogScanner& log, bool wide, ControlBytes mode);
+
+// The same report as one JSON document: the total and the folders in report
+// order, each with its name and count and, with `wide`, its mails.
+bool write_json_report(int fd, const MailLogScanner& log, bool wide);

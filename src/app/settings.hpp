@@ -2,6 +2,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// How new mail is announced (--notify).
+enum class Notify : unsigned char {
+    Off,       // not at all
+    Auto,      // on the desktop when a session bus is reachable, else through the terminal
+    Terminal,  // escape sequences that terminals show as desktop notifications
+    Desktop,   // org.freedesktop.Notifications on the session bus
+};
 
 // Every setting of one run, filled from the command line (and the log path
 // possibly from ~/.procmailrc). Nothing is saved between runs.
@@ -20,6 +29,14 @@ struct Settings {
     bool no_beep_devnull = false;  // -s: no bell when the newest mail went to /dev/null
     bool hide_devnull = false;     // -H: leave /dev/null out of the list
     bool mouse = true;             // clicks and the wheel for the monitor
+
+    bool follow = false;                     // --follow: print each new mail as it is logged
+    bool json = false;                       // --json: the report and the follow stream as JSON
+    bool status = false;                     // --status: one line for a status bar, then exit
+    std::string status_format = "%n in %f";  // --status=FORMAT
+    Notify notify = Notify::Off;             // --notify
+    std::string on_new;                      // --on-new: shell command run per new mail
+    std::vector<std::string> ignore;         // --ignore: folder globs that announce nothing
 
     // Empties the file named by logfile (created when missing); silent.
     void truncate_log() const;

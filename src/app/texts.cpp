@@ -1,5 +1,7 @@
 #include "app/texts.hpp"
 
+#include <algorithm>
+
 #include "app/command_line.hpp"
 
 namespace {
@@ -62,7 +64,24 @@ std::string usage_text(std::string_view argv0) {
     text.append(
         " [option(s)] [logfile]\n  Logfile is the Procmail logfile to monitor.\n\nOptions\n");
     for (const OptionRow& row : option_table) {
-        text.append("  -").append(1, row.letter).append("    ").append(row.help).append("\n");
+        if (row.letter >= ' ') {
+            text.append("  -").append(1, row.letter);
+        } else {
+            // The long-only options, after the letters, their texts in a
+            // column of their own: "      --status[=FORMAT]  Print ...".
+            constexpr std::size_t help_column = 25;
+            const std::size_t start = text.size();
+            text.append("      --").append(row.long_name);
+            if (row.value == Value::Optional) {
+                text.append("[=").append(row.value_name).append("]");
+            } else if (row.value == Value::Required) {
+                text.append("=").append(row.value_name);
+            }
+            text.append(std::max<std::size_t>(2, start + help_column - text.size()), ' ');
+            text.append(row.help).append("\n");
+            continue;
+        }
+        text.append("    ").append(row.help).append("\n");
     }
     text.append("\n");
     return text;

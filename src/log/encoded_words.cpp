@@ -232,7 +232,7 @@ private:
 // cannot show.
 class LocaleWriter {
 public:
-    explicit LocaleWriter(std::string& out) : out_(out) {}
+    LocaleWriter(std::string& out, DecodeTo target) : out_(out), utf8_(target == DecodeTo::Utf8) {}
 
     void put(wchar_t c) {
         // Some converters let through values that are no characters: beyond
@@ -240,6 +240,10 @@ public:
         // UTF-8 locales would write them as byte sequences no terminal takes.
         if (c < L'\0' || c > L'\U0010FFFF' || (c >= L'\xD800' && c <= L'\xDFFF')) {
             out_.push_back('?');
+            return;
+        }
+        if (utf8_) {
+            append_utf8(static_cast<char32_t>(c));
             return;
         }
         std::array<char, MB_LEN_MAX> buffer{};
@@ -266,16 +270,37 @@ public:
     }
 
 private:
+    void append_utf8(char32_t c) {
+        const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+        if (c < 0x80) {
+            out_.push_back(byte(c));
+        } else if (c < 0x800) {
+            out_.push_back(byte(0xC0 | c >> 6));
+            out_.push_back(byte(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out_.push_back(byte(0xE0 | c >> 12));
+            out_.push_back(byte(0x80 | (c >> 6 & 0x3F)));
+            out_.push_back(byte(0x80 | (c & 0x3F)));
+        } else {
+            out_.push_back(byte(0xF0 | c >> 18));
+            out_.push_back(byte(0x80 | (c >> 12 & 0x3F)));
+            out_.push_back(byte(0x80 | (c >> 6 & 0x3F)));
+            out_.push_back(byte(0x80 | (c & 0x3F)));
+        }
+    }
+
     std::string& out_;
+    bool utf8_;
     std::mbstate_t state_{};
 };
 
 // Appends `bytes`, in the charset `cd` converts from, to `out` in the
 // locale's charset. An invalid byte becomes '?'; so does an incomplete
 // character at the end, unless `drop_incomplete_end`.
-void convert(iconv_t cd, std::string_view bytes, bool drop_incomplete_end, std::string& out) {
+void convert(iconv_t cd, std::string_view bytes, bool drop_incomplete_end, DecodeTo target,
+             std::string& out) {
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    LocaleWriter writer(out);
+    LocaleWriter writer(out, target);
     std::array<wchar_t, 256> wide;
     char* in = const_cast<char*>(bytes.data());  // iconv does not write to it
     std::size_t in_left = bytes.size();
@@ -316,9 +341,9 @@ struct Run {
     std::string bytes;
     bool cut = false;
 
-    void flush(std::string& out) {
+    void flush(std::string& out, DecodeTo target) {
         if (converter != nullptr) {
-            convert(converter, bytes, cut, out);
+            convert(converter, bytes, cut, target, out);
         }
         converter = nullptr;
         bytes.clear();
@@ -327,7 +352,7 @@ struct Run {
 
 }  // namespace
 
-std::string decode_encoded_words(std::string_view text) {
+std::string decode_encoded_words(std::string_view text, DecodeTo target) {
     std::size_t at = text.find("=?");
     if (at == std::string_view::npos) {
         return std::string(text);
@@ -355,10 +380,10 @@ std::string decode_encoded_words(std::string_view text) {
         const bool adjacent =
             run.converter != nullptr && between.find_first_not_of(" \t") == std::string_view::npos;
         if (!adjacent) {
-            run.flush(out);
+            run.flush(out, target);
             out.append(between);
         } else if (!same_charset(run.charset, word->charset)) {
-            run.flush(out);
+            run.flush(out, target);
         }
         run.charset = word->charset;
         run.converter = converter;
@@ -367,7 +392,7 @@ std::string decode_encoded_words(std::string_view text) {
         plain = word->end;
         at = text.find("=?", plain);
     }
-    run.flush(out);
+    run.flush(out, target);
     out.append(text.substr(plain));
     return out;
 }

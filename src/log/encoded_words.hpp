@@ -13,4 +13,8 @@
 // what is whole of it; one that cannot be decoded (unknown charset, malformed,
 // cut before its encoded text) stays as it is. Control characters come back as
 // bytes, unfiltered. Text without "=?" comes back unchanged.
-std::string decode_encoded_words(std::string_view text);
+//
+// With DecodeTo::Utf8 the words are decoded into UTF-8 whatever the locale
+// (for JSON); the bytes around them are still kept as they are.
+enum class DecodeTo : unsigned char { Locale, Utf8 };
+std::string decode_encoded_words(std::string_view text, DecodeTo target = DecodeTo::Locale);

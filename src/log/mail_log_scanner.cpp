@@ -175,7 +175,7 @@ MailLogScanner::MailLogScanner(Keep keep) : keep_(keep) {
 }
 
 void MailLogScanner::on_match(std::string_view line, int index) {
-    if (keep_ == Keep::Counts && index != FolderLine) {
+    if (keep_ == Keep::Counts && observer_ == nullptr && index != FolderLine) {
         return;  // senders and subjects are not kept
     }
     switch (index) {
@@ -212,8 +212,13 @@ void MailLogScanner::record_mail(std::string_view folder_name) {
         by_name_.insert(folder);
     }
     ++folder->count;
-    if (keep_ == Keep::Mails) {
-        mails_.append(folder->mails, pending_from_, pending_subject_);
+    if (observer_ != nullptr) {
+        observer_->on_mail(folder->name, pending_from_, pending_subject_);
+    }
+    if (keep_ == Keep::Mails || observer_ != nullptr) {
+        if (keep_ == Keep::Mails) {
+            mails_.append(folder->mails, pending_from_, pending_subject_);
+        }
         pending_from_ = {};
         pending_subject_ = {};
     }
@@ -263,9 +268,20 @@ void MailLogScanner::update(const LogBytes& log) {
             }
         }
     }
+    const std::uint64_t mails_before = read_total_;
     LogStatus status;
-    if (!log.status(status) || !read_appended(log, status)) {
-        read_whole(log);
+    const bool known = log.status(status);
+    if (!known || !read_appended(log, status)) {
+        // The same file read again whole (its first bytes kept, but rewritten
+        // further on) or another one (replaced, truncated and written anew):
+        // an observer that follows the log like tail -F tells them apart.
+        std::string head;
+        const bool same_file = known && position_.inode != 0 && status.device == position_.device &&
+                               status.inode == position_.inode && status.size >= position_.end &&
+                               bytes_at(log, 0, head, position_.head.size()) &&
+                               head == position_.head;
+        read_whole(log, same_file ? MailObserver::Read::Continued : MailObserver::Read::Replaced,
+                   mails_before);
     }
     show_everything_read();
     for (std::string& name : removed) {
@@ -273,7 +289,11 @@ void MailLogScanner::update(const LogBytes& log) {
     }
 }
 
-void MailLogScanner::read_whole(const LogBytes& log) {
+void MailLogScanner::read_whole(const LogBytes& log, MailObserver::Read read,
+                                std::uint64_t mails_before) {
+    if (observer_ != nullptr) {
+        observer_->on_read(read, mails_before);
+    }
     clear_read();
     // An entry left half-written by the last read must not lend its sender or
     // subject to the first mail of this one.
@@ -320,6 +340,9 @@ bool MailLogScanner::read_appended(const LogBytes& log, const LogStatus& status)
     // The partial last line, if any, is read again from its start: a From or
     // Subject line sets its field again, whole this time.
     const std::uint64_t start = position_.complete;
+    if (observer_ != nullptr) {
+        observer_->on_read(MailObserver::Read::Appended, read_total_);
+    }
     const ScanResult result = scan_from(log, start);
     // Read again, a partial From or Subject line sets its field whole; but
     // once it has grown past the line limit the scan skips it, and the value

@@ -13,6 +13,7 @@
 #include "log/line_scanner.hpp"
 #include "log/log_bytes.hpp"
 #include "log/mail_list.hpp"
+#include "log/mail_observer.hpp"
 
 // The first word after `keyword` at the front of `line`: empty when the rest
 // is empty or starts with a blank or tab, else cut at the first blank or tab.
@@ -79,6 +80,10 @@ public:
     // keep their order. The log itself is not touched.
     void remove_folder(std::string name);
 
+    // Tells `observer` (none: nullptr) of every mail the following updates
+    // record. With Keep::Counts the senders and subjects are then read too.
+    void set_observer(MailObserver* observer) { observer_ = observer; }
+
     // The folder list in display order.
     const std::vector<const Folder*>& folders() const { return folders_; }
     // Mails in the list, as of the last reload or removal.
@@ -111,7 +116,8 @@ private:
     void record_mail(std::string_view folder_name);
     ScanResult scan_from(const LogBytes& log, std::uint64_t start);
     void clear_read();
-    void read_whole(const LogBytes& log);
+    void read_whole(const LogBytes& log, MailObserver::Read read = MailObserver::Read::Replaced,
+                    std::uint64_t mails_before = 0);
     bool read_appended(const LogBytes& log, const LogStatus& status);
     void remember_position(const LogBytes& log, const LogStatus& status, std::uint64_t start,
                            const ScanResult& result);
@@ -119,6 +125,7 @@ private:
     void sort_folders();
 
     Keep keep_;
+    MailObserver* observer_ = nullptr;
     ReadPosition position_;
     bool keep_removals_ = false;
 

@@ -79,8 +79,10 @@ Keyboard::Keyboard(WINDOW* window) : window_(window) {
     nodelay(window_, TRUE);
 }
 
-int Keyboard::wait_key(int timeout_ms, int other_fd) {
-    pollfd ready[2] = {{at_end_ ? -1 : STDIN_FILENO, POLLIN, 0}, {other_fd, POLLIN, 0}};
+int Keyboard::wait_key(int timeout_ms, int other_fd, int extra_fd, short extra_events) {
+    pollfd ready[3] = {{at_end_ ? -1 : STDIN_FILENO, POLLIN, 0},
+                       {other_fd, POLLIN, 0},
+                       {extra_fd, extra_events, 0}};
     {
         const HeldResize held;
         // Keys read ahead by curses (the rest of a paste, a key after an
@@ -90,7 +92,7 @@ int Keyboard::wait_key(int timeout_ms, int other_fd) {
             return key == key_code::escape && take_mouse_report(window_) ? ERR : key;
         }
         timespec timeout{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000};
-        if (::ppoll(ready, 2, timeout_ms < 0 ? nullptr : &timeout, held.during_wait()) <= 0) {
+        if (::ppoll(ready, 3, timeout_ms < 0 ? nullptr : &timeout, held.during_wait()) <= 0) {
             ready[0].revents = 0;
         }
     }

@@ -1,104 +1,19 @@
 #include <curses.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "app/alerts.hpp"
 #include "app/monitor.hpp"
-#include "log/change_notifier.hpp"
-#include "log/file_watch.hpp"
+#include "app/new_mails.hpp"
+#include "log/log_look.hpp"
 #include "ui/key_bindings.hpp"
 #include "ui/keyboard.hpp"
 #include "ui/rows.hpp"
 #include "ui/status_bar.hpp"
 #include "ui/window.hpp"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long a pass waits for a key before it looks at the log again, where
-// no events tell when it changes.
-constexpr int look_interval_ms = 400;
-
-// When the log may be read again after a change. A delivery on its own is
-// read at once, and deliveries close together at most once a frame, about
-// sixty times a second. In a flood (many mails in every read) the frames grow
-// longer, up to 0.4 seconds, so that a flood costs no more than looking at the
-// log every 0.4 seconds did; they are back to normal as soon as a read brings
-// only a few mails.
-class FramePacer {
-public:
-    bool due() const { return Clock::now() >= last_read_ + interval_; }
-
-    // The log has been read, and `mails` new mails were in it.
-    void read(std::uint64_t mails) {
-        interval_ = mails >= flood ? std::min(2 * interval_, longest) : shortest;
-        last_read_ = Clock::now();
-    }
-
-    // Milliseconds until the next read may come, at least 1.
-    int milliseconds_left() const {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(last_read_ + interval_ - Clock::now());
-        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, left.count()));
-    }
-
-private:
-    static constexpr std::chrono::milliseconds shortest{16};
-    static constexpr std::chrono::milliseconds longest{400};
-    static constexpr std::uint64_t flood = 20;  // mails in one read
-
-    Clock::time_point last_read_ = Clock::now() - longest;
-    std::chrono::milliseconds interval_ = shortest;
-};
-
-// When the log is looked at: the kernel tells when it may have changed
-// (ChangeNotifier), FileWatch then judges whether it did, and the pacer
-// spreads the reads of a burst. Where the kernel cannot tell, the log is
-// looked at every 0.4 seconds.
-class LogLook {
-public:
-    explicit LogLook(const std::string& path) : watch_(path), notifier_(path) {}
-
-    // Looks at the log when it is due; true when it changed.
-    bool changed() {
-        if (notifier_.active() && !(look_ && pacer_.due())) {
-            return false;
-        }
-        const bool changed = watch_.changed();
-        look_ = !watch_.reachable();  // no event may tell when it can be looked at again
-        return changed;
-    }
-
-    // A read of the log brought `mails` new mails.
-    void read(std::uint64_t mails) { pacer_.read(mails); }
-
-    // How long the next wait may sleep (-1: until a key or an event) and the
-    // descriptor whose events end it. A change already waiting for its frame
-    // leaves further events in the kernel until then: they would only wake
-    // the loop for nothing.
-    int wait_ms() const {
-        if (!notifier_.active() || !watch_.reachable()) {
-            return look_interval_ms;
-        }
-        return look_ ? pacer_.milliseconds_left() : -1;
-    }
-    int event_fd() const { return look_ ? -1 : notifier_.fd(); }
-
-    // After a wait: events that came ask for a look.
-    void take_events() { look_ = notifier_.take_events() > 0 || look_; }
-
-private:
-    FileWatch watch_;
-    ChangeNotifier notifier_;
-    FramePacer pacer_;
-    bool look_ = false;  // the log may have changed since the last look
-};
-
-}  // namespace
 
 void Monitor::draw_screen(Window& screen, const std::string& status,
                           const std::string& keys) const {
@@ -156,6 +71,13 @@ void Monitor::run_screen() {
     std::uint64_t mails_read = log.read_total();  // as of the last read, /dev/null included
     std::string status = status_text(settings, log);
     const std::string keys = key_summary();
+    // New mail announced (notifications, the hook, folders that ring no
+    // bell): the scanner hands its mails out only when something asks.
+    NewMails announced(settings, NewMails::Rule::Count, NewMails::Format::None);
+    Alerts alerts(settings, Alerts::HookOutput::Discard);
+    if (settings.notify != Notify::Off || !settings.on_new.empty() || !settings.ignore.empty()) {
+        log.set_observer(&announced);
+    }
 
     for (;;) {
         if (look.changed() || log.reread_pending()) {
@@ -165,7 +87,9 @@ void Monitor::run_screen() {
                 log.read_total() > mails_read ? log.read_total() - mails_read : 0;
             mails_read = log.read_total();
             look.read(new_mails);
-            after_read(new_mails, was_selected);
+            const NewMailBatch batch = announced.take();
+            after_read(settings.ignore.empty() ? new_mails : batch.ringing, was_selected);
+            alerts.announce(batch);
             // The list may now need fewer rows than are on the screen, so the
             // old rows are erased before it is drawn again.
             need_clear = true;
@@ -189,8 +113,10 @@ void Monitor::run_screen() {
         if (std::exchange(drop_typeahead, false)) {
             flushinp();
         }
-        const int key = keyboard.wait_key(look.wait_ms(), look.event_fd());
+        const int key = keyboard.wait_key(shorter_wait(look.wait_ms(), alerts.timeout_ms()),
+                                          look.event_fd(), alerts.fd(), alerts.events());
         look.take_events();
+        alerts.process();
         if (key != ERR && !message.empty()) {
             message.clear();  // said until the next key
             need_clear = true;
@@ -199,5 +125,6 @@ void Monitor::run_screen() {
             break;
         }
     }
+    log.set_observer(nullptr);
     screen.close();
 }

@@ -28,7 +28,7 @@ _lurko() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-h -v -c -m -M -p -C -o -l -V -w -b -s -H --help --version --follow --json --status --status= --notify --notify= --on-new= --ignore=' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-h -v -c -m -M -p -C -o -l -V -w -b -s -H --help --version --follow --json --status --status= --notify --notify= --on-new= --ignore= --no-mouse' -- "$cur")
         return
     fi
     compopt -o filenames 2>/dev/null

@@ -56,6 +56,7 @@ std::string usage(const std::string& argv0) {
            "      --on-new=CMD       Run CMD through the shell for each new mail\n"
            "      --ignore=GLOB      No bell, notification or command for folders matching "
            "GLOB\n"
+           "      --no-mouse         Leave the mouse to the terminal, to select text with it\n"
            "\n";
 }
 

@@ -509,6 +509,18 @@ TEST_F(MonitorTest, LongListScrollsToTheSelectionSearchAndMouse) {
     quit(*term);
 }
 
+// With the mouse left to the terminal, a report it sends anyway is no key:
+// its bytes would otherwise press m (column 77) and d (column 68).
+TEST_F(MonitorTest, MouseReportsAreNeverKeys) {
+    use_sample_log();
+    std::unique_ptr<Terminal> term = start_drawn({"--no-mouse"});
+    term->type("\x1b[M m\"\x1b[M d\"\x1b[<0;78;3M");
+    ASSERT_TRUE(term->settle(quiet_time));
+    EXPECT_EQ(term->row_text(0), sample_status);
+    EXPECT_EQ(term->row_text(1), sample_row(0, 0));
+    quit(*term);
+}
+
 // --- Mark as read, remove, clear, bell toggle -------------------------------------
 
 TEST_F(MonitorTest, MarkReadLastsUntilTheNextDelivery) {

@@ -43,7 +43,7 @@ enum class Value : unsigned char { None, Required, Optional };
 
 // The codes of the options that have a long name only: below the printable
 // letters, so that none is a letter of the option string.
-enum LongOnly : char { Follow = 1, Json, Status, NotifyOption, OnNew, Ignore };
+enum LongOnly : char { Follow = 1, Json, Status, NotifyOption, OnNew, Ignore, NoMouse };
 
 // One option of the command line: its letter (or LongOnly code), its long
 // name (none when empty), whether it takes a value, its line in the usage
@@ -150,6 +150,8 @@ inline constexpr OptionRow option_table[] = {
     {Ignore, "ignore", Value::Required,
      "No bell, notification or command for folders matching GLOB",
      [](Settings& s, const char* value) { s.ignore.emplace_back(value); }, "GLOB"},
+    {NoMouse, "no-mouse", Value::None, "Leave the mouse to the terminal, to select text with it",
+     [](Settings& s, const char*) { s.mouse = false; }},
 };
 
 // The getopt option string the table makes: each letter, with a colon after

@@ -39,6 +39,19 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+LocaleScope::LocaleScope(const char* name) : locale_(::newlocale(LC_ALL_MASK, name, nullptr)) {
+    if (locale_ != nullptr) {
+        previous_ = ::uselocale(locale_);
+    }
+}
+
+LocaleScope::~LocaleScope() {
+    if (locale_ != nullptr) {
+        ::uselocale(previous_);
+        ::freelocale(locale_);
+    }
+}
+
 void write_file(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << contents;

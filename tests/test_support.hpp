@@ -3,6 +3,8 @@
 // Helpers shared by the tests: temporary directories, files, and running the
 // built binary as a child process.
 
+#include <locale.h>
+
 #include <map>
 #include <optional>
 #include <string>
@@ -38,6 +40,24 @@ public:
 
 private:
     std::string path_;
+};
+
+// Makes the locale `name` the calling thread's own while the object lives
+// (what its character functions and conversions follow), then puts back the
+// one it had.
+class LocaleScope {
+public:
+    explicit LocaleScope(const char* name);
+    ~LocaleScope();
+    LocaleScope(const LocaleScope&) = delete;
+    LocaleScope& operator=(const LocaleScope&) = delete;
+
+    // Whether the locale exists on this machine and is in use.
+    bool active() const { return locale_ != nullptr; }
+
+private:
+    locale_t locale_;
+    locale_t previous_ = nullptr;
 };
 
 void write_file(const std::string& path, const std::string& contents);

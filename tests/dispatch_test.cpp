@@ -36,14 +36,6 @@ std::string mails_to(const std::string& folder, int count) {
     return text;
 }
 
-std::vector<std::string> names(const MailLogScanner& log) {
-    std::vector<std::string> result;
-    for (const Folder* folder : log.folders()) {
-        result.push_back(folder->name);
-    }
-    return result;
-}
-
 // The loop's three flags and dispatch's result.
 struct Flags {
     bool clear = false;
@@ -143,7 +135,8 @@ TEST_F(Dispatch, CommandsOnAnEmptyListOnlyAskForARedraw) {
 // --- The selection ------------------------------------------------------------------------
 
 TEST_F(Dispatch, UpAndDownWrapAround) {
-    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    ASSERT_EQ(test::folder_list(log),
+              (std::vector<std::string>{"5 a", "4 b", "3 c", "2 d", "1 e"}));
     run(Command::Down);
     EXPECT_EQ(monitor.selected, 1u);
     run(Command::Up);
@@ -205,7 +198,7 @@ TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
     const std::string before = test::read_file(log_path);
     monitor.selected = 1;
     run(Command::MarkRead);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d", "e"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"5 a", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 11u);
     EXPECT_EQ(monitor.selected, 1u);  // now on c
     EXPECT_EQ(test::read_file(log_path), before);
@@ -213,13 +206,14 @@ TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
     // The last row: the selection moves up to the new last row.
     monitor.selected = 3;
     run(Command::MarkRead);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"5 a", "3 c", "2 d"}));
     EXPECT_EQ(monitor.selected, 2u);
     EXPECT_EQ(log.total(), 10u);
 
     // The next read of the log brings every folder back.
     log.update(log_path);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(test::folder_list(log),
+              (std::vector<std::string>{"5 a", "4 b", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 15u);
 }
 
@@ -258,14 +252,14 @@ TEST_F(Dispatch, RemoveFolderTakesItsEntriesOutOfTheLog) {
     test::write_file(log_path, "procmail: a line of its own\n" + mails_to("b", 1) +
                                    mails_to("a", 3) + mails_to("b", 1) + "From partial@x");
     log.update(log_path);
-    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b"}));
+    ASSERT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a", "2 b"}));
     monitor.selected = 1;
     EXPECT_EQ(run(Command::RemoveFolder), (Flags{true, true, false}));
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(monitor.selected, 0u);
     EXPECT_EQ(test::read_file(log_path), mails_to("a", 3) + "From partial@x");
     log.update(log_path);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(log.total(), 3u);
 }
 

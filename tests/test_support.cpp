@@ -13,7 +13,24 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "log/mail_log_scanner.hpp"
+
 namespace test {
+
+std::vector<std::string> folder_list(const MailLogScanner& log, bool with_mails) {
+    std::vector<std::string> entries;
+    for (const Folder* folder : log.folders()) {
+        std::string& entry =
+            entries.emplace_back(std::to_string(folder->count) + " " + folder->name);
+        if (!with_mails) {
+            continue;
+        }
+        for (const MailEntry& mail : folder->mails) {
+            entry.append("\n  ").append(mail.from()).append(": ").append(mail.subject());
+        }
+    }
+    return entries;
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the tests: temporary directories, files, and running the
-// built binary as a child process.
+// Helpers shared by the tests: temporary directories, files, running the
+// built binary as a child process, and what a log scanner lists.
 
 #include <locale.h>
 
@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class MailLogScanner;
 
 namespace test {
 
@@ -24,6 +26,11 @@ inline std::string log_entry(const std::string& from, const std::string& subject
     return "From " + from + "  Mon Dec  8 07:19:03 2025\n Subject: " + subject +
            "\n  Folder: " + folder + "\t\t\t\t\t\t\t    273\n";
 }
+
+// The folder list of a scanner as its reader sees it, in display order: an
+// entry per folder, "<count> <name>", to which `with_mails` adds a line
+// "\n  <from>: <subject>" for each of its mails.
+std::vector<std::string> folder_list(const MailLogScanner& log, bool with_mails = false);
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
 // the object goes.

@@ -51,13 +51,13 @@ std::ostream& operator<<(std::ostream& out, const Flags& flags) {
 
 // A Monitor on a log of five folders (5, 4, 3, 2 and 1 mails: a to e), read
 // as the loop reads it.
-class Dispatch : public ::testing::Test {
+class Dispatch : public test::LogTest {
 protected:
     Dispatch() {
-        settings.logfile = log_path;
-        test::write_file(log_path, mails_to("e", 1) + mails_to("d", 2) + mails_to("c", 3) +
-                                       mails_to("b", 4) + mails_to("a", 5));
-        log.update(log_path);
+        settings.logfile = path;
+        test::write_file(path, mails_to("e", 1) + mails_to("d", 2) + mails_to("c", 3) +
+                                   mails_to("b", 4) + mails_to("a", 5));
+        log.update(path);
     }
 
     // Runs `command` with the flags set to `before`; the flags after it.
@@ -66,10 +66,7 @@ protected:
         return before;
     }
 
-    test::TempDir dir;
-    std::string log_path = dir / "procmail.log";
     Settings settings;
-    MailLogScanner log;
     Monitor monitor{settings, log};
     bool quit = false;
 };
@@ -122,14 +119,14 @@ TEST_F(Dispatch, MovesAskForAClearOnlyWhileExpanded) {
 }
 
 TEST_F(Dispatch, CommandsOnAnEmptyListOnlyAskForARedraw) {
-    test::write_file(log_path, "");
-    log.update(log_path);
+    test::write_file(path, "");
+    log.update(path);
     ASSERT_TRUE(log.folders().empty());
     for (const Command command : {Command::OpenFolder, Command::MarkRead, Command::RemoveFolder}) {
         EXPECT_EQ(run(command), (Flags{false, true, false})) << static_cast<int>(command);
         EXPECT_EQ(monitor.selected, 0u);
     }
-    EXPECT_EQ(test::read_file(log_path), "");
+    EXPECT_EQ(test::read_file(path), "");
 }
 
 // --- The selection ------------------------------------------------------------------------
@@ -156,8 +153,8 @@ TEST_F(Dispatch, UpAndDownWrapAround) {
 }
 
 TEST_F(Dispatch, MovesOnAnEmptyList) {
-    test::write_file(log_path, "");
-    log.update(log_path);
+    test::write_file(path, "");
+    log.update(path);
     for (const Command command : {Command::Up, Command::Down, Command::Last, Command::First}) {
         monitor.selected = 0;
         run(command);
@@ -195,13 +192,13 @@ TEST_F(Dispatch, ToggleBeepTwiceRestoresIt) {
 // --- Mark as read -------------------------------------------------------------------------
 
 TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
-    const std::string before = test::read_file(log_path);
+    const std::string before = test::read_file(path);
     monitor.selected = 1;
     run(Command::MarkRead);
     EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"5 a", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 11u);
     EXPECT_EQ(monitor.selected, 1u);  // now on c
-    EXPECT_EQ(test::read_file(log_path), before);
+    EXPECT_EQ(test::read_file(path), before);
 
     // The last row: the selection moves up to the new last row.
     monitor.selected = 3;
@@ -211,7 +208,7 @@ TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
     EXPECT_EQ(log.total(), 10u);
 
     // The next read of the log brings every folder back.
-    log.update(log_path);
+    log.update(path);
     EXPECT_EQ(test::folder_list(log),
               (std::vector<std::string>{"5 a", "4 b", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 15u);
@@ -249,16 +246,16 @@ TEST_F(Dispatch, MarkingTheLastFolderLeavesNoRowSelected) {
 // --- Remove folder and clear log, which write the log without drawing --------------------
 
 TEST_F(Dispatch, RemoveFolderTakesItsEntriesOutOfTheLog) {
-    test::write_file(log_path, "procmail: a line of its own\n" + mails_to("b", 1) +
-                                   mails_to("a", 3) + mails_to("b", 1) + "From partial@x");
-    log.update(log_path);
+    test::write_file(path, "procmail: a line of its own\n" + mails_to("b", 1) + mails_to("a", 3) +
+                               mails_to("b", 1) + "From partial@x");
+    log.update(path);
     ASSERT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a", "2 b"}));
     monitor.selected = 1;
     EXPECT_EQ(run(Command::RemoveFolder), (Flags{true, true, false}));
     EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(monitor.selected, 0u);
-    EXPECT_EQ(test::read_file(log_path), mails_to("a", 3) + "From partial@x");
-    log.update(log_path);
+    EXPECT_EQ(test::read_file(path), mails_to("a", 3) + "From partial@x");
+    log.update(path);
     EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(log.total(), 3u);
 }
@@ -266,35 +263,30 @@ TEST_F(Dispatch, RemoveFolderTakesItsEntriesOutOfTheLog) {
 TEST_F(Dispatch, ClearLogEmptiesTheFileNotTheList) {
     monitor.selected = 2;
     run(Command::ClearLog);
-    EXPECT_EQ(test::read_file(log_path), "");
+    EXPECT_EQ(test::read_file(path), "");
     EXPECT_EQ(log.folders().size(), 5u);  // until the loop reads the log again
     EXPECT_EQ(monitor.selected, 2u);
-    log.update(log_path);
+    log.update(path);
     EXPECT_TRUE(log.folders().empty());
 }
 
 // --- The bar texts ------------------------------------------------------------------------
 
-TEST(StatusText, CountsAndPlural) {
-    test::TempDir dir;
-    const std::string path = dir / "procmail.log";
-    Settings settings;
-    MailLogScanner log;
+using StatusText = test::LogTest;
 
-    test::write_file(path, mails_to("inbox", 2) + mails_to("lists", 1));
-    log.reload(path);
+TEST_F(StatusText, CountsAndPlural) {
+    Settings settings;
+    load(mails_to("inbox", 2) + mails_to("lists", 1));
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders");
     settings.beep = true;
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders (beep on)");
 
     settings.beep = false;
-    test::write_file(path, mails_to("inbox", 3));
-    log.reload(path);
+    load(mails_to("inbox", 3));
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 1 folder");
 
     // Hidden /dev/null mails are not counted.
-    test::write_file(path, mails_to("inbox", 1) + mails_to("/dev/null", 11));
-    log.reload(path);
+    load(mails_to("inbox", 1) + mails_to("/dev/null", 11));
     log.remove_folder("/dev/null");
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 1 in 1 folder");
 
@@ -303,12 +295,10 @@ TEST(StatusText, CountsAndPlural) {
     for (int i = 0; i < 10; ++i) {
         many += mails_to("f" + std::to_string(i), 1234);
     }
-    test::write_file(path, many);
-    log.reload(path);
+    load(many);
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 12340 in 10 folders");
 
-    test::write_file(path, "");
-    log.reload(path);
+    load("");
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 0 in 0 folders");
 }
 

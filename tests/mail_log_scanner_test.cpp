@@ -20,18 +20,7 @@ std::vector<MailEntry> mails_of(const Folder& folder) {
     return {folder.mails.begin(), folder.mails.end()};
 }
 
-class MailLogScannerTest : public ::testing::Test {
-protected:
-    // Writes `text` as the log and reloads it.
-    void load(const std::string& text) {
-        test::write_file(path, text);
-        log.reload(path);
-    }
-
-    test::TempDir dir;
-    std::string path = dir / "procmail.log";
-    MailLogScanner log;
-};
+using MailLogScannerTest = test::LogTest;
 
 TEST_F(MailLogScannerTest, ReadsProcmailEntries) {
     load(

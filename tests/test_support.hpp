@@ -3,6 +3,7 @@
 // Helpers shared by the tests: temporary directories, files, running the
 // built binary as a child process, and what a log scanner lists.
 
+#include <gtest/gtest.h>
 #include <locale.h>
 
 #include <map>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-class MailLogScanner;
+#include "log/mail_log_scanner.hpp"
 
 namespace test {
 
@@ -70,6 +71,20 @@ private:
 void write_file(const std::string& path, const std::string& contents);
 std::string read_file(const std::string& path);
 void append_file(const std::string& path, const std::string& contents);
+
+// A log in a directory of its own and a scanner to read it.
+class LogTest : public ::testing::Test {
+protected:
+    // Writes `text` as the log and reads it whole.
+    void load(const std::string& text) {
+        write_file(path, text);
+        log.reload(path);
+    }
+
+    TempDir dir;
+    std::string path = dir / "procmail.log";
+    MailLogScanner log;
+};
 
 // What a finished child process left behind.
 struct RunResult {

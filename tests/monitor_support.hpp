@@ -37,11 +37,10 @@ inline constexpr int yellow = 3;
 inline constexpr int blue = 4;
 
 inline const std::string version = test::version_tag;
-// The bottom bar as it fits on a row of 80 columns, and whole.
-inline const std::string keys_at_80 =
-    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove fo";
-inline const std::string keys_whole =
-    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder";
+// The bottom bar as it fits on a row of 80 columns, and whole (a row's text
+// leaves out its trailing blank).
+inline const std::string keys_at_80 = test::key_bar.substr(0, 80);
+inline const std::string keys_whole = test::key_bar.substr(0, test::key_bar.size() - 1);
 
 // How long a change of the log may take to show: the loop looks at the log
 // at least every 0.4 seconds; the rest is room for a loaded machine and the

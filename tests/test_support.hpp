@@ -20,6 +20,11 @@ namespace test {
 inline const std::string version_tag =
     "v" LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE ")";
 
+// The key bar of the main screen: the labelled keys of the key table in its
+// order, each as "key:label ".
+inline const std::string key_bar =
+    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder ";
+
 // One delivery as Procmail logs it: the From_ line with its date, the
 // Subject line, and the folder padded with tabs, followed by the size.
 inline std::string log_entry(const std::string& from, const std::string& subject,

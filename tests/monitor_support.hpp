@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +24,8 @@
 
 namespace monitor_test {
 
+using test::fresh_modes;
+using test::handed_back;
 using test::Key;
 using test::log_entry;
 using test::Milliseconds;
@@ -138,28 +139,6 @@ inline ::testing::AssertionResult shows_rows(Terminal& term, const std::vector<s
     return ::testing::AssertionFailure() << "the screen is not as expected" << term.screen();
 }
 
-// The terminal modes are the same, flag for flag and control character for
-// control character (what `stty -g` prints).
-inline ::testing::AssertionResult same_modes(const termios& expected, const termios& actual) {
-    if (expected.c_iflag == actual.c_iflag && expected.c_oflag == actual.c_oflag &&
-        expected.c_cflag == actual.c_cflag && expected.c_lflag == actual.c_lflag &&
-        std::memcmp(expected.c_cc, actual.c_cc, sizeof expected.c_cc) == 0) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << std::hex << "modes differ: iflag " << expected.c_iflag << "/" << actual.c_iflag
-           << " oflag " << expected.c_oflag << "/" << actual.c_oflag << " cflag "
-           << expected.c_cflag << "/" << actual.c_cflag << " lflag " << expected.c_lflag << "/"
-           << actual.c_lflag;
-}
-
-// The modes of a new pseudo-terminal, before any program changed them: what
-// lurko must leave behind.
-inline termios fresh_modes() {
-    Terminal fresh({"/bin/sleep", "30"});
-    return fresh.modes();
-}
-
 // The CPU time a process has used so far (user and system), from /proc.
 inline Milliseconds cpu_time(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -217,8 +196,8 @@ inline std::unique_ptr<Terminal> start_lurko(const Start& how) {
 }
 
 // Quits with q: status 0, nothing on standard error (unless `errors_allowed`:
-// what the programs it ran wrote there), the modes of `before` back, the
-// main screen back.
+// what the programs it ran wrote there), the terminal handed back with the
+// modes of `before`.
 inline void quit_cleanly(Terminal& term, const termios& before,
                          Milliseconds timeout = test::default_wait, bool errors_allowed = false) {
     term.type("q");
@@ -227,9 +206,7 @@ inline void quit_cleanly(Terminal& term, const termios& before,
     if (!errors_allowed) {
         EXPECT_EQ(term.error_output(), "");
     }
-    EXPECT_TRUE(same_modes(before, term.modes()));
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
+    EXPECT_TRUE(handed_back(term, before));
 }
 
 // A home directory with a log in it, and lurko started on that log in a

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -97,9 +96,7 @@ TEST_F(MonitorTest, FirstScreenShowsBarsRowsMarkerAndVersion) {
     EXPECT_EQ(term->bells(), 0);  // starting is not new mail, even with a bell on
 
     quit(*term);
-    EXPECT_FALSE(term->alternate_screen());
-    EXPECT_TRUE(term->cursor_visible());
-    EXPECT_EQ(term->modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(handed_back(*term, fresh_modes()));
 }
 
 TEST_F(MonitorTest, TheLastOfReportAndLoopOptionsDecides) {
@@ -623,9 +620,7 @@ TEST_F(MonitorTest, ResizingMovesTheBottomBar) {
 
 TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
     use_sample_log();
-    // The modes a terminal has before any program changed them.
-    Terminal fresh({"/bin/sleep", "60"});
-    const termios before = fresh.modes();
+    const termios before = fresh_modes();
 
     for (const bool from_keyboard : {true, false}) {
         std::unique_ptr<Terminal> term = start_drawn({});
@@ -639,15 +634,7 @@ TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
         ASSERT_TRUE(term->wait_exit()) << term->screen();
         EXPECT_EQ(term->exit_status(), 0);
         EXPECT_EQ(term->error_output(), "Caught signal (SIGINT - Interrupt)\n");
-        const termios after = term->modes();
-        EXPECT_EQ(after.c_iflag, before.c_iflag);
-        EXPECT_EQ(after.c_oflag, before.c_oflag);
-        EXPECT_EQ(after.c_cflag, before.c_cflag);
-        EXPECT_EQ(after.c_lflag, before.c_lflag);
-        EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
-        EXPECT_FALSE(term->alternate_screen());
-        EXPECT_TRUE(term->cursor_visible());
-        EXPECT_EQ(term->key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
+        EXPECT_TRUE(handed_back(*term, before));
     }
 }
 

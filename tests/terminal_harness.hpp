@@ -29,6 +29,7 @@
 //   once text follows (a crash, or a heap error later); output meant for
 //   a wider screen wraps, so storms of resizes under load meet it.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -224,5 +225,14 @@ private:
     std::string error_output_;
     std::string* capture_ = nullptr;  // where key_sequence collects what a key sends
 };
+
+// The modes of a new pseudo-terminal, before any program changed them.
+termios fresh_modes();
+
+// The terminal is as a program that has ended must leave it: the modes of
+// `before` back (flag for flag and control character for control character,
+// what `stty -g` prints), the main screen, the cursor shown and keypad
+// transmit mode off.
+::testing::AssertionResult handed_back(Terminal& term, const termios& before);
 
 }  // namespace test

@@ -125,10 +125,7 @@ TEST(ScreenEnd, GivesTheTerminalBack) {
     ASSERT_TRUE(term.wait_for_text("colour=1"));
     EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), 0u);
     quit(term);
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
-    EXPECT_EQ(term.key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
-    EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(test::handed_back(term, test::fresh_modes()));
     EXPECT_TRUE(term.contains("ended"));
 }
 
@@ -139,10 +136,7 @@ TEST(ScreenEnd, InterruptRestoresTheTerminalWithoutCurses) {
     ASSERT_TRUE(term.wait_exit()) << term.screen();
     EXPECT_EQ(term.exit_status(), 0);
     EXPECT_EQ(term.error_output(), "Caught signal (SIGINT - Interrupt)\n");
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
-    EXPECT_EQ(term.key_sequence(Key::Up), "\x1b[A");
-    EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(test::handed_back(term, test::fresh_modes()));
     EXPECT_FALSE(term.contains("ended"));
 }
 

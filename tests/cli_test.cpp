@@ -78,25 +78,7 @@ void expect_getopt_diagnostic(const std::string& err, const std::string& argv0, 
 }
 
 // Two folders and a /dev/null: a small log whose report is known.
-const std::string small_log =
-    "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
-    " Subject: Lunch on Friday?\n"
-    "  Folder: friends\t\t\t\t\t\t\t    273\n"
-    "From spam@spam.example  Mon Dec  8 07:20:00 2025\n"
-    " Subject: You WON\n"
-    "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
-    "From bob@example.org  Mon Dec  8 08:03:16 2025\n"
-    " Subject: Re: Lunch on Friday?\n"
-    "  Folder: friends\t\t\t\t\t\t\t    269\n"
-    "procmail: Skipped \"x\"\n"
-    "From dev@lists.example.org  Mon Dec  8 08:31:42 2025\n"
-    " Subject: [dev]  two  blanks \n"
-    "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
-    "From more@spam.example  Mon Dec  8 09:00:00 2025\n"
-    "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
-    "From carol@example.org  Mon Dec  8 09:10:00 2025\n"
-    " Subject: Hi\n"
-    "  Folder: friends\t\t\t\t\t\t\t    200\n";
+const std::string small_log = test::read_file(test::data_file("three-folders.log"));
 
 const std::string small_report =
     "    3 friends\n"

@@ -35,23 +35,7 @@ struct stat status_of(const std::string& path) {
 
 // Dates after the sender, size columns, noise lines between entries, maildir
 // deliveries and the bit bucket, as Procmail logs them.
-const std::string procmail_log =
-    "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
-    " Subject: Lunch on Friday?\n"
-    "  Folder: friends\t\t\t\t\t\t\t    273\n"
-    "procmail: Lock failure on \"nosuchdir/box.lock\"\n"
-    "From dev-bounces@lists.example.org  Mon Dec  8 08:31:42 2025\n"
-    " Subject: [dev] Patch\n"
-    "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
-    "spam dropped\n"
-    "From spammer@spam.example  Mon Dec  8 09:34:13 2025\n"
-    " Subject: You have WON\n"
-    "  Folder: /dev/null\t\t\t\t\t\t\t    306\n"
-    "From dev-bounces@lists.example.org  Mon Dec  8 08:44:21 2025\n"
-    " Subject: Re: [dev] Patch\n"
-    "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n"
-    "From bob@example.org  Mon Dec  8 14:30:57 2025\n"
-    "  Folder: friends\t\t\t\t\t\t\t    248\n";
+const std::string procmail_log = test::read_file(test::data_file("noisy.log"));
 
 TEST(FilterLog, DropsWholeEntriesAndKeepsEveryOtherByte) {
     EXPECT_EQ(filter_log(procmail_log, "lists.dev"),

@@ -23,17 +23,8 @@ std::vector<MailEntry> mails_of(const Folder& folder) {
 using MailLogScannerTest = test::LogTest;
 
 TEST_F(MailLogScannerTest, ReadsProcmailEntries) {
-    load(
-        "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
-        " Subject: Lunch on Friday?\n"
-        "  Folder: friends\t\t\t\t\t\t\t    273\n"
-        "procmail: Skipped \"x\"\n"
-        "From dev@lists.example.org  Mon Dec  8 08:31:42 2025\n"
-        " Subject: [dev] Patch:  two  blanks \n"
-        "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
-        "From bob@example.org  Mon Dec  8 08:44:21 2025\n"
-        " Subject: Re: Lunch\n"
-        "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n");
+    // Three mails, two of them to a maildir, and a line of Procmail's own.
+    load(test::read_file(test::data_file("entries.log")));
     EXPECT_EQ(test::folder_list(log), (Listing{"2 lists.dev", "1 friends"}));
     EXPECT_EQ(log.total(), 3u);
     EXPECT_EQ(log.read_total(), 3u);

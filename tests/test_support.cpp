@@ -186,6 +186,10 @@ std::string source_file(const std::string& relative) {
     return std::string(LURKO_SOURCE_DIR) + "/" + relative;
 }
 
+std::string data_file(const std::string& name) {
+    return std::string(LURKO_TEST_DATA_DIR) + "/" + name;
+}
+
 std::string gen_log() {
     return source_file("bench/gen-log");
 }

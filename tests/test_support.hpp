@@ -122,6 +122,9 @@ std::string lurko_binary();
 // A file of the source tree, by its path from the top (examples/..., docs/...).
 std::string source_file(const std::string& relative);
 
+// A file of tests/data, the logs the tests read, by its name.
+std::string data_file(const std::string& name);
+
 // The project's log generator, bench/gen-log.
 std::string gen_log();
 

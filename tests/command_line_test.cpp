@@ -6,30 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.hpp"
+
 namespace {
-
-// An argv as the process gets it: "lurko" and the arguments, kept alive for
-// as long as the object lives.
-class Argv {
-public:
-    explicit Argv(std::vector<std::string> args) : words_(std::move(args)) {
-        words_.insert(words_.begin(), "lurko");
-        for (std::string& word : words_) {
-            pointers_.push_back(word.data());
-        }
-        pointers_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> words_;
-    std::vector<char*> pointers_;
-};
 
 // The settings a command line gives.
 Settings parse(std::vector<std::string> args) {
-    Argv argv(std::move(args));
+    test::Argv argv(std::move(args));
     return CommandLine(argv.argc(), argv.argv()).settings;
 }
 
@@ -189,7 +172,7 @@ public:
 };
 
 std::vector<std::string> record(std::vector<std::string> args, const char* option_string) {
-    Argv argv(std::move(args));
+    test::Argv argv(std::move(args));
     RecordingParser parser;
     parser.parse(argv.argc(), argv.argv(), option_string);
     return parser.seen;

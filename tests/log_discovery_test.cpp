@@ -139,28 +139,19 @@ TEST(FileExists, AnyEntryThatStatFinds) {
     EXPECT_FALSE(file_exists(""));
 }
 
-// A CommandLine for the given arguments, with argv kept alive beside it.
-struct ParsedCommandLine {
-    explicit ParsedCommandLine(std::vector<std::string> args) : words(std::move(args)) {
-        words.insert(words.begin(), "lurko");
-        for (std::string& word : words) {
-            pointers.push_back(word.data());
-        }
-        pointers.push_back(nullptr);
-        command_line.emplace(static_cast<int>(words.size()), pointers.data());
-    }
-    std::vector<std::string> words;
-    std::vector<char*> pointers;
-    std::optional<CommandLine> command_line;
-};
+// The log path that find_logfile settles on for a command line.
+std::string logfile_for(std::vector<std::string> args) {
+    test::Argv argv(std::move(args));
+    CommandLine command_line(argv.argc(), argv.argv());
+    command_line.find_logfile();
+    return command_line.settings.logfile;
+}
 
 TEST(FindLogfile, GivenPathNeedsNoConfiguration) {
     test::TempDir dir;
     test::write_file(dir / "procmail.log", "");
     const ScopedHome scoped(std::nullopt);
-    ParsedCommandLine parsed({"-o", dir / "procmail.log"});
-    parsed.command_line->find_logfile();
-    EXPECT_EQ(parsed.command_line->settings.logfile, dir / "procmail.log");
+    EXPECT_EQ(logfile_for({"-o", dir / "procmail.log"}), dir / "procmail.log");
 }
 
 TEST(FindLogfile, EmptyPathIsTakenFromTheConfiguration) {
@@ -170,9 +161,7 @@ TEST(FindLogfile, EmptyPathIsTakenFromTheConfiguration) {
     test::write_file(home / "procmail.log", "");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-o"}, std::vector<std::string>{"-o", ""}}) {
-        ParsedCommandLine parsed(args);
-        parsed.command_line->find_logfile();
-        EXPECT_EQ(parsed.command_line->settings.logfile, home / "procmail.log");
+        EXPECT_EQ(logfile_for(args), home / "procmail.log");
     }
 }
 
@@ -180,13 +169,10 @@ TEST(FindLogfileDeathTest, MissingLogOrConfigurationEndsTheProgram) {
     test::TempDir home;
     const ScopedHome scoped(home.path());
     // The messages go to standard output; the end-to-end tests read them.
-    EXPECT_EXIT(ParsedCommandLine({home / "missing.log"}).command_line->find_logfile(),
-                ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(ParsedCommandLine({}).command_line->find_logfile(), ::testing::ExitedWithCode(1),
-                "");
+    EXPECT_EXIT(logfile_for({home / "missing.log"}), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(logfile_for({}), ::testing::ExitedWithCode(1), "");
     test::write_file(home / ".procmailrc", "LOGFILE=$HOME/missing.log\n");
-    EXPECT_EXIT(ParsedCommandLine({}).command_line->find_logfile(), ::testing::ExitedWithCode(1),
-                "");
+    EXPECT_EXIT(logfile_for({}), ::testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

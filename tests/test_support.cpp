@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "log/mail_log_scanner.hpp"
 
@@ -93,6 +94,14 @@ std::string read_file(const std::string& path) {
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
+}
+
+Argv::Argv(std::vector<std::string> args, const std::string& program) : words_(std::move(args)) {
+    words_.insert(words_.begin(), program);
+    for (std::string& word : words_) {
+        pointers_.push_back(word.data());
+    }
+    pointers_.push_back(nullptr);
 }
 
 void exec_in_child(const std::vector<std::string>& argv, const EnvChanges& env,

@@ -91,6 +91,22 @@ protected:
     MailLogScanner log;
 };
 
+// An argv as a process gets it: the program's name and then `args`, kept
+// alive with the object.
+class Argv {
+public:
+    explicit Argv(std::vector<std::string> args, const std::string& program = "lurko");
+    Argv(const Argv&) = delete;
+    Argv& operator=(const Argv&) = delete;
+
+    int argc() const { return static_cast<int>(words_.size()); }
+    char** argv() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 // What a finished child process left behind.
 struct RunResult {
     std::string out;  // standard output

@@ -147,12 +147,56 @@ TEST(CommandLineDeathTest, TextOptionsEndTheProcessAsTheyAreRead) {
     EXPECT_EXIT(parse({"-h"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-v"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-o", "-x"}), ::testing::ExitedWithCode(1), "'x'");
-    EXPECT_EXIT(parse({"-o", "-m"}), ::testing::ExitedWithCode(1), "'m'");
+    for (const char letter : {'m', 'M', 'p', 'C'}) {  // a value missing
+        EXPECT_EXIT(parse({"-o", std::string("-") + letter}), ::testing::ExitedWithCode(1),
+                    std::string("'") + letter + "'");
+    }
     EXPECT_EXIT(parse({"-h", "-x"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-x", "-h"}), ::testing::ExitedWithCode(1), "'x'");
     EXPECT_EXIT(parse({"-vh"}), ::testing::ExitedWithCode(0), "^$");
     // After the first path, "-x" is a path and nothing ends the parse.
     EXPECT_EQ(parse({"a.log", "-x"}).logfile, "-x");
+}
+
+// The command line parsed in the child of a death test, which reads what it
+// printed; `program` is argv[0].
+void parse_printing(std::vector<std::string> args, const std::string& program = "lurko") {
+    test::print_to_death_test();
+    test::Argv argv(std::move(args), program);
+    const CommandLine command_line(argv.argc(), argv.argv());
+}
+
+TEST(CommandLineDeathTest, TheFirstTextOptionPrintsItsText) {
+    using ::testing::ExitedWithCode;
+    EXPECT_EXIT(parse_printing({"-h", "-x"}), ExitedWithCode(0),
+                test::exactly(test::help_output("lurko")));
+    EXPECT_EXIT(parse_printing({"-x", "-h"}), ExitedWithCode(1),
+                test::exactly(test::error_output("lurko")));
+    EXPECT_EXIT(parse_printing({"-ovh", "a.log"}), ExitedWithCode(0), test::exactly(test::banner));
+    EXPECT_EXIT(parse_printing({"-c", "-h", "a.log"}), ExitedWithCode(0),
+                test::exactly(test::help_output("lurko")));
+    // A missing value takes the path of an unknown option.
+    for (const char* letter : {"-m", "-M", "-p", "-C"}) {
+        EXPECT_EXIT(parse_printing({"-o", letter}), ExitedWithCode(1),
+                    test::exactly(test::error_output("lurko")))
+            << letter;
+    }
+}
+
+TEST(CommandLineDeathTest, TheTextsNameTheProgramAsStarted) {
+    for (const char* program : {"bin/lurko", "./lurko", "/usr/local/bin/lurko"}) {
+        EXPECT_EXIT(parse_printing({"-h"}, program), ::testing::ExitedWithCode(0),
+                    test::exactly(test::help_output(program)));
+        EXPECT_EXIT(parse_printing({"-q"}, program), ::testing::ExitedWithCode(1),
+                    test::exactly(test::error_output(program)));
+    }
+    // getopt's complaint names it too.
+    EXPECT_EXIT(
+        {
+            test::Argv argv({"-q"}, "./lurko");
+            const CommandLine command_line(argv.argc(), argv.argv());
+        },
+        ::testing::ExitedWithCode(1), "^\\./lurko: .*'q'");
 }
 
 // Records what OptionParser hands over, in order.

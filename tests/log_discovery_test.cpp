@@ -165,14 +165,54 @@ TEST(FindLogfile, EmptyPathIsTakenFromTheConfiguration) {
     }
 }
 
+// The same in the child of a death test, which reads what it printed.
+void find_printing(std::vector<std::string> args) {
+    test::print_to_death_test();
+    logfile_for(std::move(args));
+}
+
 TEST(FindLogfileDeathTest, MissingLogOrConfigurationEndsTheProgram) {
+    using test::exactly;
+    using ::testing::ExitedWithCode;
     test::TempDir home;
     const ScopedHome scoped(home.path());
-    // The messages go to standard output; the end-to-end tests read them.
-    EXPECT_EXIT(logfile_for({home / "missing.log"}), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(logfile_for({}), ::testing::ExitedWithCode(1), "");
+    // The message goes to standard output, nothing to standard error.
+    EXPECT_EXIT(logfile_for({home / "missing.log"}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({home / "missing.log"}), ExitedWithCode(1),
+                exactly(test::log_message(home / "missing.log")));
+    EXPECT_EXIT(logfile_for({}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1),
+                exactly(test::config_message(home / ".procmailrc")));
     test::write_file(home / ".procmailrc", "LOGFILE=$HOME/missing.log\n");
-    EXPECT_EXIT(logfile_for({}), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(logfile_for({}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1),
+                exactly(test::log_message(home / "missing.log")));
+    // An rc file without a LOGFILE= line, or one that cannot be read, names
+    // the empty path.
+    test::write_file(home / ".procmailrc", "# LOGFILE=$HOME/procmail.log\n");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1), exactly(test::log_message("")));
+    fs::remove(home / ".procmailrc");
+    fs::create_directory(home / ".procmailrc");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1), exactly(test::log_message("")));
+}
+
+TEST(FindLogfileDeathTest, WithoutHomeTheRcFileIsThatOfTheRootOrThePasswordEntry) {
+    ASSERT_FALSE(fs::exists("/.procmailrc")) << "this machine has a /.procmailrc";
+    {
+        const ScopedHome scoped("");
+        EXPECT_EXIT(find_printing({}), ::testing::ExitedWithCode(1),
+                    test::exactly(test::config_message("/.procmailrc")));
+    }
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr) << "the test user has no password entry";
+    const std::string rc = std::string(entry->pw_dir) + "/.procmailrc";
+    const ScopedHome scoped(std::nullopt);
+    if (fs::exists(rc)) {
+        EXPECT_EQ(RcScanner().home, entry->pw_dir);  // the user's own rc file is read
+    } else {
+        EXPECT_EXIT(find_printing({}), ::testing::ExitedWithCode(1),
+                    test::exactly(test::config_message(rc)));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,66 @@
 #include "log/mail_log_scanner.hpp"
 
 namespace test {
+
+const std::string banner = "Lurko " LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE
+                           ") \n"
+                           "Written by The Lurko developers <lurko@example.org>\n"
+                           "\n"
+                           "Copyright (C) " LURKO_RELEASE_YEAR
+                           " The Lurko developers.\n"
+                           "This is free software; see the source for copying conditions.\n"
+                           "There is NO warranty, to the extent permitted by law.\n";
+
+namespace {
+
+std::string usage(const std::string& argv0) {
+    return "\nUsage: " + argv0 +
+           " [option(s)] [logfile]\n"
+           "  Logfile is the Procmail logfile to monitor.\n"
+           "\n"
+           "Options\n"
+           "  -h    Print help and exit\n"
+           "  -v    Print version info and exit\n"
+           "  -c    Clear contents of Procmail logfile\n"
+           "  -m    Specify program to read mailfolders with\n"
+           "  -M    Specify directory where mailfolders are stored\n"
+           "  -p    Specify mailprogram arguments to choose a mailfolder\n"
+           "  -C    Specify mailprogram arguments to compose a new mail\n"
+           "  -o    Print new mail and exit\n"
+           "  -l    Start in curses screen\n"
+           "  -V    Be verbose: Send warnings and notices to stderr\n"
+           "  -w    When printing new mail and exit, include folder contents\n"
+           "  -b    Beep on new mail (terminal bell)\n"
+           "  -s    Do not beep when new mail folder is /dev/null\n"
+           "  -H    Do not show /dev/null in the folderview\n"
+           "\n";
+}
+
+}  // namespace
+
+std::string help_output(const std::string& argv0) {
+    return banner + usage(argv0) + "Lurko can be downloaded from https://lurko.example.org/\n";
+}
+
+std::string error_output(const std::string& argv0) {
+    return "\n" + banner + usage(argv0) + "Written by The Lurko developers <lurko@example.org>\n";
+}
+
+std::string log_message(const std::string& path) {
+    return "lurko error: Could not find Procmail logfile '" + path + "'\n";
+}
+
+std::string config_message(const std::string& path) {
+    return "lurko error: Could not find Procmail config file '" + path + "'\n";
+}
+
+void print_to_death_test() {
+    std::fflush(stdout);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    const int nowhere = ::open("/dev/null", O_WRONLY);
+    ::dup2(nowhere, STDERR_FILENO);
+    ::close(nowhere);
+}
 
 std::vector<std::string> folder_list(const MailLogScanner& log, bool with_mails) {
     std::vector<std::string> entries;

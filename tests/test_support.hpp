@@ -25,6 +25,22 @@ inline const std::string version_tag =
 inline const std::string key_bar =
     "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder ";
 
+// The texts of -v, of -h and of an unknown option for a program started as
+// `argv0`, and the messages for a log or an rc file that is not there.
+extern const std::string banner;
+std::string help_output(const std::string& argv0);
+std::string error_output(const std::string& argv0);
+std::string log_message(const std::string& path);
+std::string config_message(const std::string& path);
+
+// For a death test whose process prints a text and ends: standard output
+// goes where the death test reads (standard error, which then goes nowhere),
+// so that `exactly` can match what was printed.
+void print_to_death_test();
+inline ::testing::Matcher<const std::string&> exactly(const std::string& text) {
+    return text;
+}
+
 // One delivery as Procmail logs it: the From_ line with its date, the
 // Subject line, and the folder padded with tabs, followed by the size.
 inline std::string log_entry(const std::string& from, const std::string& subject,

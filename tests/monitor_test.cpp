@@ -99,17 +99,6 @@ TEST_F(MonitorTest, FirstScreenShowsBarsRowsMarkerAndVersion) {
     EXPECT_TRUE(handed_back(*term, fresh_modes()));
 }
 
-TEST_F(MonitorTest, TheLastOfReportAndLoopOptionsDecides) {
-    use_sample_log();
-    std::unique_ptr<Terminal> term = start_drawn({"-o", "-l"});
-    EXPECT_TRUE(shows_status(*term, sample_status));
-    quit(*term);
-
-    const test::RunResult report = test::run_lurko({"-l", "-o", log});
-    EXPECT_EQ(report.status, 0) << report.err;
-    EXPECT_EQ(report.out.substr(0, 19), "   15 friends\n    6");
-}
-
 // --- Live update ------------------------------------------------------------------
 
 TEST_F(MonitorTest, DeliveriesShowUpWhileItRuns) {

@@ -1,6 +1,6 @@
 // The screens in a real pseudo-terminal, read back through the terminal
 // emulator of the harness: screen start and end, the folder view and the
-// help screen, driven by tests/ui_driver.cpp; and the binary's report mode.
+// help screen, driven by tests/ui_driver.cpp.
 
 #include <gtest/gtest.h>
 
@@ -138,20 +138,6 @@ TEST(ScreenEnd, InterruptRestoresTheTerminalWithoutCurses) {
     EXPECT_EQ(term.error_output(), "Caught signal (SIGINT - Interrupt)\n");
     EXPECT_TRUE(test::handed_back(term, test::fresh_modes()));
     EXPECT_FALSE(term.contains("ended"));
-}
-
-TEST(ScreenEnd, ReportModeWritesOnlyTheReport) {
-    test::TempDir dir;
-    const std::string log = dir / "procmail.log";
-    test::write_file(log, log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "inbox") +
-                              log_entry("c@x", "three", "lists"));
-    // Standard output a file: end_screen, which runs after the report too,
-    // must add no terminal control text to it.
-    const test::RunResult result = test::run(
-        {"/bin/sh", "-c", "exec \"$0\" -o \"$1\" > \"$2\"", test::lurko_binary(), log, dir / "out"},
-        {{"TERM", "xterm-256color"}});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(test::read_file(dir / "out"), "    2 inbox\n    1 lists\n");
 }
 
 // --- The folder view in a terminal ---------------------------------------------

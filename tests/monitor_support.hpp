@@ -24,18 +24,17 @@
 
 namespace monitor_test {
 
+using test::black;
+using test::blue;
 using test::fresh_modes;
 using test::handed_back;
 using test::Key;
 using test::log_entry;
 using test::Milliseconds;
+using test::quit;
+using test::red;
 using test::Terminal;
-
-// Palette indices of the curses colours.
-inline constexpr int black = 0;
-inline constexpr int red = 1;
-inline constexpr int yellow = 3;
-inline constexpr int blue = 4;
+using test::yellow;
 
 inline const std::string version = test::version_tag;
 // The bottom bar as it fits on a row of 80 columns, and whole (a row's text
@@ -195,18 +194,14 @@ inline std::unique_ptr<Terminal> start_lurko(const Start& how) {
     return std::make_unique<Terminal>(argv, options);
 }
 
-// Quits with q: status 0, nothing on standard error (unless `errors_allowed`:
-// what the programs it ran wrote there), the terminal handed back with the
-// modes of `before`.
+// Quits with q (see test::quit) and checks that the terminal is handed back
+// with the modes of `before`.
 inline void quit_cleanly(Terminal& term, const termios& before,
                          Milliseconds timeout = test::default_wait, bool errors_allowed = false) {
-    term.type("q");
-    ASSERT_TRUE(term.wait_exit(timeout)) << "q did not end it" << term.screen();
-    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
-    if (!errors_allowed) {
-        EXPECT_EQ(term.error_output(), "");
+    quit(term, timeout, errors_allowed);
+    if (!::testing::Test::HasFatalFailure()) {
+        EXPECT_TRUE(handed_back(term, before));
     }
-    EXPECT_TRUE(handed_back(term, before));
 }
 
 // A home directory with a log in it, and lurko started on that log in a
@@ -242,14 +237,6 @@ protected:
     void use_sample_log() { test::write_file(log, test::read_file(sample_path())); }
 
     static std::string sample_path() { return test::source_file("examples/sample-procmail.log"); }
-
-    // Quits with q and checks the clean end.
-    static void quit(Terminal& term) {
-        term.type("q");
-        ASSERT_TRUE(term.wait_exit()) << term.screen();
-        EXPECT_EQ(term.exit_status(), 0);
-        EXPECT_EQ(term.error_output(), "");
-    }
 
     test::TempDir home;
     std::string log = home / "procmail.log";

@@ -471,6 +471,15 @@ void Terminal::send_signal(int number) {
     }
 }
 
+void quit(Terminal& term, Milliseconds timeout, bool errors_allowed) {
+    term.type("q");
+    ASSERT_TRUE(term.wait_exit(timeout)) << "q did not end it" << term.screen();
+    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
+    if (!errors_allowed) {
+        EXPECT_EQ(term.error_output(), "");
+    }
+}
+
 termios fresh_modes() {
     const Terminal fresh({"/bin/sleep", "30"});
     return fresh.modes();

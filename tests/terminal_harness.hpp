@@ -56,6 +56,13 @@ inline constexpr Milliseconds default_wait{15000};
 inline constexpr int default_colour = -1;  // the terminal's own (no colour set)
 inline constexpr int rgb_colour = -2;      // a direct RGB colour
 
+// Palette indices of the curses colours.
+inline constexpr int black = 0;
+inline constexpr int red = 1;
+inline constexpr int yellow = 3;
+inline constexpr int blue = 4;
+inline constexpr int white = 7;
+
 // One character cell of the screen.
 struct Cell {
     std::string text = " ";  // the character, UTF-8 ("" for the right half of a wide one)
@@ -225,6 +232,11 @@ private:
     std::string error_output_;
     std::string* capture_ = nullptr;  // where key_sequence collects what a key sends
 };
+
+// Ends the program with q: it must end within `timeout`, with status 0 and
+// nothing on standard error (unless `errors_allowed`: what the programs it
+// ran wrote there).
+void quit(Terminal& term, Milliseconds timeout = default_wait, bool errors_allowed = false);
 
 // The modes of a new pseudo-terminal, before any program changed them.
 termios fresh_modes();

@@ -16,12 +16,12 @@ using test::Key;
 using test::Terminal;
 using test::TerminalOptions;
 
-// Palette indices of the curses colours.
-constexpr int black = 0;
-constexpr int red = 1;
-constexpr int yellow = 3;
-constexpr int blue = 4;
-constexpr int white = 7;
+using test::black;
+using test::blue;
+using test::quit;
+using test::red;
+using test::white;
+using test::yellow;
 
 const std::string credit = "Written by Lurko developers <lurko@example.org>";
 const std::string version = test::version_tag;
@@ -40,14 +40,6 @@ TerminalOptions options(int rows, int cols, const std::string& term = "xterm-256
     result.term = term;
     result.env = {{"LC_ALL", "C"}};
     return result;
-}
-
-// Ends a driver with q and checks that it ended well.
-void quit(Terminal& term) {
-    term.type("q");
-    ASSERT_TRUE(term.wait_exit()) << term.screen();
-    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
-    EXPECT_EQ(term.error_output(), "");
 }
 
 // --- start_screen and end_screen ---------------------------------------------

@@ -6,30 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.hpp"
+
 namespace {
-
-// An argv as the process gets it: "lurko" and the arguments, kept alive for
-// as long as the object lives.
-class Argv {
-public:
-    explicit Argv(std::vector<std::string> args) : words_(std::move(args)) {
-        words_.insert(words_.begin(), "lurko");
-        for (std::string& word : words_) {
-            pointers_.push_back(word.data());
-        }
-        pointers_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> words_;
-    std::vector<char*> pointers_;
-};
 
 // The settings a command line gives.
 Settings parse(std::vector<std::string> args) {
-    Argv argv(std::move(args));
+    test::Argv argv(std::move(args));
     return CommandLine(argv.argc(), argv.argv()).settings;
 }
 
@@ -164,12 +147,56 @@ TEST(CommandLineDeathTest, TextOptionsEndTheProcessAsTheyAreRead) {
     EXPECT_EXIT(parse({"-h"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-v"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-o", "-x"}), ::testing::ExitedWithCode(1), "'x'");
-    EXPECT_EXIT(parse({"-o", "-m"}), ::testing::ExitedWithCode(1), "'m'");
+    for (const char letter : {'m', 'M', 'p', 'C'}) {  // a value missing
+        EXPECT_EXIT(parse({"-o", std::string("-") + letter}), ::testing::ExitedWithCode(1),
+                    std::string("'") + letter + "'");
+    }
     EXPECT_EXIT(parse({"-h", "-x"}), ::testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(parse({"-x", "-h"}), ::testing::ExitedWithCode(1), "'x'");
     EXPECT_EXIT(parse({"-vh"}), ::testing::ExitedWithCode(0), "^$");
     // After the first path, "-x" is a path and nothing ends the parse.
     EXPECT_EQ(parse({"a.log", "-x"}).logfile, "-x");
+}
+
+// The command line parsed in the child of a death test, which reads what it
+// printed; `program` is argv[0].
+void parse_printing(std::vector<std::string> args, const std::string& program = "lurko") {
+    test::print_to_death_test();
+    test::Argv argv(std::move(args), program);
+    const CommandLine command_line(argv.argc(), argv.argv());
+}
+
+TEST(CommandLineDeathTest, TheFirstTextOptionPrintsItsText) {
+    using ::testing::ExitedWithCode;
+    EXPECT_EXIT(parse_printing({"-h", "-x"}), ExitedWithCode(0),
+                test::exactly(test::help_output("lurko")));
+    EXPECT_EXIT(parse_printing({"-x", "-h"}), ExitedWithCode(1),
+                test::exactly(test::error_output("lurko")));
+    EXPECT_EXIT(parse_printing({"-ovh", "a.log"}), ExitedWithCode(0), test::exactly(test::banner));
+    EXPECT_EXIT(parse_printing({"-c", "-h", "a.log"}), ExitedWithCode(0),
+                test::exactly(test::help_output("lurko")));
+    // A missing value takes the path of an unknown option.
+    for (const char* letter : {"-m", "-M", "-p", "-C"}) {
+        EXPECT_EXIT(parse_printing({"-o", letter}), ExitedWithCode(1),
+                    test::exactly(test::error_output("lurko")))
+            << letter;
+    }
+}
+
+TEST(CommandLineDeathTest, TheTextsNameTheProgramAsStarted) {
+    for (const char* program : {"bin/lurko", "./lurko", "/usr/local/bin/lurko"}) {
+        EXPECT_EXIT(parse_printing({"-h"}, program), ::testing::ExitedWithCode(0),
+                    test::exactly(test::help_output(program)));
+        EXPECT_EXIT(parse_printing({"-q"}, program), ::testing::ExitedWithCode(1),
+                    test::exactly(test::error_output(program)));
+    }
+    // getopt's complaint names it too.
+    EXPECT_EXIT(
+        {
+            test::Argv argv({"-q"}, "./lurko");
+            const CommandLine command_line(argv.argc(), argv.argv());
+        },
+        ::testing::ExitedWithCode(1), "^\\./lurko: .*'q'");
 }
 
 // Records what OptionParser hands over, in order.
@@ -189,7 +216,7 @@ public:
 };
 
 std::vector<std::string> record(std::vector<std::string> args, const char* option_string) {
-    Argv argv(std::move(args));
+    test::Argv argv(std::move(args));
     RecordingParser parser;
     parser.parse(argv.argc(), argv.argv(), option_string);
     return parser.seen;

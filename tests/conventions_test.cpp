@@ -63,7 +63,7 @@ TEST(NoColour, SetAndNotEmptyMeansReverseVideo) {
 
     const test::Cell empty = top_bar(log, {{"NO_COLOR", ""}});
     EXPECT_FALSE(empty.reverse);
-    EXPECT_EQ(empty.background, 4);  // blue
+    EXPECT_EQ(empty.background, test::blue);
 
     const test::Cell unset = top_bar(log, {{"NO_COLOR", std::nullopt}});
     EXPECT_EQ(unset.background, 4);

@@ -39,14 +39,6 @@ std::string mails_to(const std::string& folder, int count) {
     return text;
 }
 
-std::vector<std::string> names(const MailLogScanner& log) {
-    std::vector<std::string> result;
-    for (const Folder* folder : log.folders()) {
-        result.push_back(folder->name);
-    }
-    return result;
-}
-
 // The loop's three flags and dispatch's result.
 struct Flags {
     bool clear = false;
@@ -62,13 +54,13 @@ std::ostream& operator<<(std::ostream& out, const Flags& flags) {
 
 // A Monitor on a log of five folders (5, 4, 3, 2 and 1 mails: a to e), read
 // as the loop reads it.
-class Dispatch : public ::testing::Test {
+class Dispatch : public test::LogTest {
 protected:
     Dispatch() {
-        settings.logfile = log_path;
-        test::write_file(log_path, mails_to("e", 1) + mails_to("d", 2) + mails_to("c", 3) +
-                                       mails_to("b", 4) + mails_to("a", 5));
-        log.update(log_path);
+        settings.logfile = path;
+        test::write_file(path, mails_to("e", 1) + mails_to("d", 2) + mails_to("c", 3) +
+                                   mails_to("b", 4) + mails_to("a", 5));
+        log.update(path);
     }
 
     // Runs `command` with the flags set to `before`; the flags after it.
@@ -77,10 +69,7 @@ protected:
         return before;
     }
 
-    test::TempDir dir;
-    std::string log_path = dir / "procmail.log";
     Settings settings;
-    MailLogScanner log;
     Monitor monitor{settings, log};
     bool quit = false;
 };
@@ -133,20 +122,21 @@ TEST_F(Dispatch, MovesAskForAClearOnlyWhileExpanded) {
 }
 
 TEST_F(Dispatch, CommandsOnAnEmptyListOnlyAskForARedraw) {
-    test::write_file(log_path, "");
-    log.update(log_path);
+    test::write_file(path, "");
+    log.update(path);
     ASSERT_TRUE(log.folders().empty());
     for (const Command command : {Command::OpenFolder, Command::MarkRead, Command::RemoveFolder}) {
         EXPECT_EQ(run(command), (Flags{false, true, false})) << static_cast<int>(command);
         EXPECT_EQ(monitor.selected, 0u);
     }
-    EXPECT_EQ(test::read_file(log_path), "");
+    EXPECT_EQ(test::read_file(path), "");
 }
 
 // --- The selection ------------------------------------------------------------------------
 
 TEST_F(Dispatch, UpAndDownWrapAround) {
-    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    ASSERT_EQ(test::folder_list(log),
+              (std::vector<std::string>{"5 a", "4 b", "3 c", "2 d", "1 e"}));
     run(Command::Down);
     EXPECT_EQ(monitor.selected, 1u);
     run(Command::Up);
@@ -166,8 +156,8 @@ TEST_F(Dispatch, UpAndDownWrapAround) {
 }
 
 TEST_F(Dispatch, MovesOnAnEmptyList) {
-    test::write_file(log_path, "");
-    log.update(log_path);
+    test::write_file(path, "");
+    log.update(path);
     for (const Command command : {Command::Up, Command::Down, Command::Last, Command::First}) {
         monitor.selected = 0;
         run(command);
@@ -205,24 +195,25 @@ TEST_F(Dispatch, ToggleBeepTwiceRestoresIt) {
 // --- Mark as read -------------------------------------------------------------------------
 
 TEST_F(Dispatch, MarkReadDropsTheSelectedFolderOnly) {
-    const std::string before = test::read_file(log_path);
+    const std::string before = test::read_file(path);
     monitor.selected = 1;
     run(Command::MarkRead);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d", "e"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"5 a", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 11u);
     EXPECT_EQ(monitor.selected, 1u);  // now on c
-    EXPECT_EQ(test::read_file(log_path), before);
+    EXPECT_EQ(test::read_file(path), before);
 
     // The last row: the selection moves up to the new last row.
     monitor.selected = 3;
     run(Command::MarkRead);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"5 a", "3 c", "2 d"}));
     EXPECT_EQ(monitor.selected, 2u);
     EXPECT_EQ(log.total(), 10u);
 
     // The next read of the log brings every folder back.
-    log.update(log_path);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    log.update(path);
+    EXPECT_EQ(test::folder_list(log),
+              (std::vector<std::string>{"5 a", "4 b", "3 c", "2 d", "1 e"}));
     EXPECT_EQ(log.total(), 15u);
 }
 
@@ -258,52 +249,47 @@ TEST_F(Dispatch, MarkingTheLastFolderLeavesNoRowSelected) {
 // --- Remove folder and clear log, which write the log without drawing --------------------
 
 TEST_F(Dispatch, RemoveFolderTakesItsEntriesOutOfTheLog) {
-    test::write_file(log_path, "procmail: a line of its own\n" + mails_to("b", 1) +
-                                   mails_to("a", 3) + mails_to("b", 1) + "From partial@x");
-    log.update(log_path);
-    ASSERT_EQ(names(log), (std::vector<std::string>{"a", "b"}));
+    test::write_file(path, "procmail: a line of its own\n" + mails_to("b", 1) + mails_to("a", 3) +
+                               mails_to("b", 1) + "From partial@x");
+    log.update(path);
+    ASSERT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a", "2 b"}));
     monitor.selected = 1;
     EXPECT_EQ(run(Command::RemoveFolder), (Flags{true, true, false}));
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(monitor.selected, 0u);
-    EXPECT_EQ(test::read_file(log_path), mails_to("a", 3) + "From partial@x");
-    log.update(log_path);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(test::read_file(path), mails_to("a", 3) + "From partial@x");
+    log.update(path);
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"3 a"}));
     EXPECT_EQ(log.total(), 3u);
 }
 
 TEST_F(Dispatch, ClearLogEmptiesTheFileNotTheList) {
     monitor.selected = 2;
     run(Command::ClearLog);
-    EXPECT_EQ(test::read_file(log_path), "");
+    EXPECT_EQ(test::read_file(path), "");
     EXPECT_EQ(log.folders().size(), 5u);  // until the loop reads the log again
     EXPECT_EQ(monitor.selected, 2u);
-    log.update(log_path);
+    log.update(path);
     EXPECT_TRUE(log.folders().empty());
 }
 
 // --- The bar texts ------------------------------------------------------------------------
 
-TEST(StatusText, CountsAndPlural) {
-    test::TempDir dir;
-    const std::string path = dir / "procmail.log";
-    Settings settings;
-    MailLogScanner log;
+using StatusText = test::LogTest;
 
-    test::write_file(path, mails_to("inbox", 2) + mails_to("lists", 1));
-    log.reload(path);
+TEST_F(StatusText, CountsAndPlural) {
+    Settings settings;
+    load(mails_to("inbox", 2) + mails_to("lists", 1));
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders");
     settings.beep = true;
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 2 folders (beep on)");
 
     settings.beep = false;
-    test::write_file(path, mails_to("inbox", 3));
-    log.reload(path);
+    load(mails_to("inbox", 3));
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 3 in 1 folder");
 
     // Hidden /dev/null mails are not counted.
-    test::write_file(path, mails_to("inbox", 1) + mails_to("/dev/null", 11));
-    log.reload(path);
+    load(mails_to("inbox", 1) + mails_to("/dev/null", 11));
     log.remove_folder("/dev/null");
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 1 in 1 folder");
 
@@ -312,19 +298,15 @@ TEST(StatusText, CountsAndPlural) {
     for (int i = 0; i < 10; ++i) {
         many += mails_to("f" + std::to_string(i), 1234);
     }
-    test::write_file(path, many);
-    log.reload(path);
+    load(many);
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 12340 in 10 folders");
 
-    test::write_file(path, "");
-    log.reload(path);
+    load("");
     EXPECT_EQ(status_text(settings, log), "Lurko -- New mail: 0 in 0 folders");
 }
 
 TEST(KeySummary, ListsTheLabelledKeysInTableOrder) {
-    EXPECT_EQ(key_summary(),
-              "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove "
-              "folder ");
+    EXPECT_EQ(key_summary(), test::key_bar);
 }
 
 // --- The command line that opens a folder ------------------------------------------------
@@ -454,27 +436,27 @@ TEST_F(Dispatch, PagingShowsEveryMailOfTheExpandedFolderThenMovesTheSelection) {
 }
 
 TEST_F(Dispatch, SearchSelectsTheNextMatchingFolderAndSaysWhenThereIsNone) {
-    test::write_file(log_path,
+    test::write_file(path,
                      mails_to("lists.dev", 3) + mails_to("work", 2) + mails_to("Lists.users", 1));
-    log.update(log_path);
+    log.update(path);
     monitor.search = "LIST";
     run(Command::SearchNext);
-    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");  // after the selected, wrapping
+    EXPECT_EQ(monitor.selected_name(), "Lists.users");  // after the selected, wrapping
     run(Command::SearchNext);
-    EXPECT_EQ(names(log)[monitor.selected], "lists.dev");
+    EXPECT_EQ(monitor.selected_name(), "lists.dev");
     run(Command::SearchBack);
-    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");
+    EXPECT_EQ(monitor.selected_name(), "Lists.users");
     monitor.search = "bank";
     run(Command::SearchNext);
     EXPECT_EQ(monitor.message, "Not found");
-    EXPECT_EQ(names(log)[monitor.selected], "Lists.users");
+    EXPECT_EQ(monitor.selected_name(), "Lists.users");
 }
 
 TEST_F(Dispatch, TheSelectionStaysOnItsFolderWhenTheListReSorts) {
     run(Command::Last);  // e, one mail
     const std::string was(monitor.selected_name());
-    test::append_file(log_path, mails_to("e", 9));
-    log.update(log_path);
+    test::append_file(path, mails_to("e", 9));
+    log.update(path);
     monitor.after_read(9, was);
     EXPECT_EQ(monitor.selected, 0u);
     EXPECT_EQ(monitor.selected_name(), "e");

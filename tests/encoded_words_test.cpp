@@ -2,35 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <langinfo.h>
-#include <locale.h>
 
 #include <string>
 #include <string_view>
 
+#include "test_support.hpp"
+
 namespace {
-
-// Makes `name` the calling thread's locale while it lives.
-class ThreadLocale {
-public:
-    explicit ThreadLocale(const char* name) : locale_(::newlocale(LC_ALL_MASK, name, nullptr)) {
-        if (locale_ != nullptr) {
-            previous_ = ::uselocale(locale_);
-        }
-    }
-    ~ThreadLocale() {
-        if (locale_ != nullptr) {
-            ::uselocale(previous_);
-            ::freelocale(locale_);
-        }
-    }
-    ThreadLocale(const ThreadLocale&) = delete;
-    ThreadLocale& operator=(const ThreadLocale&) = delete;
-    bool active() const { return locale_ != nullptr; }
-
-private:
-    locale_t locale_;
-    locale_t previous_ = nullptr;
-};
 
 struct Case {
     const char* locale;
@@ -75,7 +53,7 @@ const Case cases[] = {
 TEST(EncodedWords, DecodesIntoTheLocaleCharset) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const ThreadLocale locale(c.locale);
+        const test::LocaleScope locale(c.locale);
         ASSERT_TRUE(locale.active()) << c.locale;
         EXPECT_EQ(decode_encoded_words(c.text), c.shown);
     }
@@ -85,7 +63,7 @@ TEST(EncodedWords, DecodesIntoTheLocaleCharset) {
 // opened again when named again, and the one a pending run of words still
 // needs stays open while unknown charsets pass.
 TEST(EncodedWords, SubjectOfManyCharsets) {
-    const ThreadLocale locale("C.UTF-8");
+    const test::LocaleScope locale("C.UTF-8");
     ASSERT_TRUE(locale.active());
     std::string text;
     std::string shown;
@@ -105,7 +83,7 @@ TEST(EncodedWords, SubjectOfManyCharsets) {
 
 TEST(EncodedWords, ShowsLatin1InALatin1Locale) {
     for (const char* name : {"en_US.ISO-8859-1", "de_DE.ISO-8859-1", "fr_FR.ISO-8859-1"}) {
-        const ThreadLocale locale(name);
+        const test::LocaleScope locale(name);
         if (locale.active() && std::string_view(::nl_langinfo(CODESET)) == "ISO-8859-1") {
             EXPECT_EQ(decode_encoded_words("=?utf-8?q?R=C3=A9union_=E2=82=AC5?="), "R\xe9union ?5");
             return;

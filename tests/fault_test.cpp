@@ -217,7 +217,7 @@ TEST_F(Faults, KeyboardAtItsEnd) {
     term.send_signal(SIGTERM);
     ASSERT_TRUE(term.wait_exit());
     EXPECT_EQ(term.exit_signal(), SIGTERM);
-    EXPECT_TRUE(same_modes(before, term.modes()));
+    EXPECT_TRUE(handed_back(term, before));
 }
 
 TEST_F(Faults, CommandsOnALogThatIsGone) {
@@ -536,15 +536,14 @@ TEST_F(Faults, UnknownOrUnusableTerminalType) {
         ASSERT_TRUE(term->wait_exit()) << term->screen();
         EXPECT_EQ(term->exit_status(), 1);
         EXPECT_TRUE(term->contains("lurko error: Could not start up curses")) << term->screen();
-        EXPECT_TRUE(same_modes(before, term->modes()));
-        EXPECT_FALSE(term->alternate_screen());
+        EXPECT_TRUE(handed_back(*term, before));
     }
     // TERM not set at all.
     std::unique_ptr<Terminal> term =
         start_lurko({{log}, home.path(), 24, 80, "C", false, {{"TERM", std::nullopt}}});
     ASSERT_TRUE(term->wait_exit()) << term->screen();
     EXPECT_EQ(term->exit_status(), 1);
-    EXPECT_TRUE(same_modes(before, term->modes()));
+    EXPECT_TRUE(handed_back(*term, before));
     EXPECT_EQ(test::read_file(log), log_entry("a@x", "one", "inbox"));
 }
 

@@ -15,11 +15,8 @@ namespace {
 std::string snapshot(const MailLogScanner& log) {
     std::string out = "total " + std::to_string(log.total()) + " read " +
                       std::to_string(log.read_total()) + " last [" + log.last_folder() + "]\n";
-    for (const Folder* folder : log.folders()) {
-        out += std::to_string(folder->count) + " [" + folder->name + "]\n";
-        for (const MailEntry& mail : folder->mails) {
-            out += "  [" + std::string(mail.from()) + "] [" + std::string(mail.subject()) + "]\n";
-        }
+    for (const std::string& folder : test::folder_list(log, true)) {
+        out += folder + "\n";
     }
     return out;
 }
@@ -127,11 +124,8 @@ TEST_F(IncrementalRead, RereadShowsTheLogWholeAndKeepsRemovals) {
     test::write_file(path, head + "  Folder: x\n" + tail + "  Folder: e\n");
     log.reread_next_update();
     log.update(path);
-    std::vector<std::string> names;
-    for (const Folder* folder : log.folders()) {
-        names.push_back(folder->name);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"c", "x", "e"}));  // "a" stays marked read
+    // "a" stays marked read.
+    EXPECT_EQ(test::folder_list(log), (std::vector<std::string>{"6 c", "1 x", "1 e"}));
 }
 
 TEST_F(IncrementalRead, RemovedFoldersComeBackAtTheNextUpdate) {

@@ -139,28 +139,19 @@ TEST(FileExists, AnyEntryThatStatFinds) {
     EXPECT_FALSE(file_exists(""));
 }
 
-// A CommandLine for the given arguments, with argv kept alive beside it.
-struct ParsedCommandLine {
-    explicit ParsedCommandLine(std::vector<std::string> args) : words(std::move(args)) {
-        words.insert(words.begin(), "lurko");
-        for (std::string& word : words) {
-            pointers.push_back(word.data());
-        }
-        pointers.push_back(nullptr);
-        command_line.emplace(static_cast<int>(words.size()), pointers.data());
-    }
-    std::vector<std::string> words;
-    std::vector<char*> pointers;
-    std::optional<CommandLine> command_line;
-};
+// The log path that find_logfile settles on for a command line.
+std::string logfile_for(std::vector<std::string> args) {
+    test::Argv argv(std::move(args));
+    CommandLine command_line(argv.argc(), argv.argv());
+    command_line.find_logfile();
+    return command_line.settings.logfile;
+}
 
 TEST(FindLogfile, GivenPathNeedsNoConfiguration) {
     test::TempDir dir;
     test::write_file(dir / "procmail.log", "");
     const ScopedHome scoped(std::nullopt);
-    ParsedCommandLine parsed({"-o", dir / "procmail.log"});
-    parsed.command_line->find_logfile();
-    EXPECT_EQ(parsed.command_line->settings.logfile, dir / "procmail.log");
+    EXPECT_EQ(logfile_for({"-o", dir / "procmail.log"}), dir / "procmail.log");
 }
 
 TEST(FindLogfile, EmptyPathIsTakenFromTheConfiguration) {
@@ -170,23 +161,58 @@ TEST(FindLogfile, EmptyPathIsTakenFromTheConfiguration) {
     test::write_file(home / "procmail.log", "");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-o"}, std::vector<std::string>{"-o", ""}}) {
-        ParsedCommandLine parsed(args);
-        parsed.command_line->find_logfile();
-        EXPECT_EQ(parsed.command_line->settings.logfile, home / "procmail.log");
+        EXPECT_EQ(logfile_for(args), home / "procmail.log");
     }
 }
 
+// The same in the child of a death test, which reads what it printed.
+void find_printing(std::vector<std::string> args) {
+    test::print_to_death_test();
+    logfile_for(std::move(args));
+}
+
 TEST(FindLogfileDeathTest, MissingLogOrConfigurationEndsTheProgram) {
+    using test::exactly;
+    using ::testing::ExitedWithCode;
     test::TempDir home;
     const ScopedHome scoped(home.path());
-    // The messages go to standard output; the end-to-end tests read them.
-    EXPECT_EXIT(ParsedCommandLine({home / "missing.log"}).command_line->find_logfile(),
-                ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(ParsedCommandLine({}).command_line->find_logfile(), ::testing::ExitedWithCode(1),
-                "");
+    // The message goes to standard output, nothing to standard error.
+    EXPECT_EXIT(logfile_for({home / "missing.log"}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({home / "missing.log"}), ExitedWithCode(1),
+                exactly(test::log_message(home / "missing.log")));
+    EXPECT_EXIT(logfile_for({}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1),
+                exactly(test::config_message(home / ".procmailrc")));
     test::write_file(home / ".procmailrc", "LOGFILE=$HOME/missing.log\n");
-    EXPECT_EXIT(ParsedCommandLine({}).command_line->find_logfile(), ::testing::ExitedWithCode(1),
-                "");
+    EXPECT_EXIT(logfile_for({}), ExitedWithCode(1), "^$");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1),
+                exactly(test::log_message(home / "missing.log")));
+    // An rc file without a LOGFILE= line, or one that cannot be read, names
+    // the empty path.
+    test::write_file(home / ".procmailrc", "# LOGFILE=$HOME/procmail.log\n");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1), exactly(test::log_message("")));
+    fs::remove(home / ".procmailrc");
+    fs::create_directory(home / ".procmailrc");
+    EXPECT_EXIT(find_printing({}), ExitedWithCode(1), exactly(test::log_message("")));
+}
+
+TEST(FindLogfileDeathTest, WithoutHomeTheRcFileIsThatOfTheRootOrThePasswordEntry) {
+    ASSERT_FALSE(fs::exists("/.procmailrc")) << "this machine has a /.procmailrc";
+    {
+        const ScopedHome scoped("");
+        EXPECT_EXIT(find_printing({}), ::testing::ExitedWithCode(1),
+                    test::exactly(test::config_message("/.procmailrc")));
+    }
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr) << "the test user has no password entry";
+    const std::string rc = std::string(entry->pw_dir) + "/.procmailrc";
+    const ScopedHome scoped(std::nullopt);
+    if (fs::exists(rc)) {
+        EXPECT_EQ(RcScanner().home, entry->pw_dir);  // the user's own rc file is read
+    } else {
+        EXPECT_EXIT(find_printing({}), ::testing::ExitedWithCode(1),
+                    test::exactly(test::config_message(rc)));
+    }
 }
 
 }  // namespace

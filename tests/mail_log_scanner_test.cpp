@@ -6,55 +6,26 @@
 #include <cstdio>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "test_support.hpp"
 
 namespace {
 
-// (count, name) of every folder in display order.
-using Listing = std::vector<std::pair<std::size_t, std::string>>;
-
-Listing listing(const MailLogScanner& log) {
-    Listing rows;
-    for (const Folder* folder : log.folders()) {
-        rows.emplace_back(folder->count, folder->name);
-    }
-    return rows;
-}
+// "<count> <name>" of every folder in display order.
+using Listing = std::vector<std::string>;
 
 // A folder's mails, oldest first.
 std::vector<MailEntry> mails_of(const Folder& folder) {
     return {folder.mails.begin(), folder.mails.end()};
 }
 
-class MailLogScannerTest : public ::testing::Test {
-protected:
-    // Writes `text` as the log and reloads it.
-    void load(const std::string& text) {
-        test::write_file(path, text);
-        log.reload(path);
-    }
-
-    test::TempDir dir;
-    std::string path = dir / "procmail.log";
-    MailLogScanner log;
-};
+using MailLogScannerTest = test::LogTest;
 
 TEST_F(MailLogScannerTest, ReadsProcmailEntries) {
-    load(
-        "From alice@example.org  Mon Dec  8 07:19:03 2025\n"
-        " Subject: Lunch on Friday?\n"
-        "  Folder: friends\t\t\t\t\t\t\t    273\n"
-        "procmail: Skipped \"x\"\n"
-        "From dev@lists.example.org  Mon Dec  8 08:31:42 2025\n"
-        " Subject: [dev] Patch:  two  blanks \n"
-        "  Folder: lists.dev/new/1796763858.23576_1.mailhost\t\t\t    298\n"
-        "From bob@example.org  Mon Dec  8 08:44:21 2025\n"
-        " Subject: Re: Lunch\n"
-        "  Folder: lists.dev/new/1796763858.23578_1.mailhost\t\t\t    298\n");
-    EXPECT_EQ(listing(log), (Listing{{2, "lists.dev"}, {1, "friends"}}));
+    // Three mails, two of them to a maildir, and a line of Procmail's own.
+    load(test::read_file(test::data_file("entries.log")));
+    EXPECT_EQ(test::folder_list(log), (Listing{"2 lists.dev", "1 friends"}));
     EXPECT_EQ(log.total(), 3u);
     EXPECT_EQ(log.read_total(), 3u);
     EXPECT_EQ(log.last_folder(), "lists.dev");
@@ -70,8 +41,8 @@ TEST_F(MailLogScannerTest, SortsByCountThenNameDescending) {
         "  Folder: \xe9t\xe9\n  Folder: zz\n");
     // Names compare as unsigned bytes: 0xE9 sorts above every ASCII letter; a
     // name comes before its own prefix.
-    EXPECT_EQ(listing(log),
-              (Listing{{2, "c"}, {1, "\xe9t\xe9"}, {1, "zz"}, {1, "b"}, {1, "ab"}, {1, "a"}}));
+    EXPECT_EQ(test::folder_list(log),
+              (Listing{"2 c", "1 \xe9t\xe9", "1 zz", "1 b", "1 ab", "1 a"}));
 }
 
 TEST_F(MailLogScannerTest, ExtractsWordsAsProcmailLogsThem) {
@@ -84,7 +55,7 @@ TEST_F(MailLogScannerTest, ExtractsWordsAsProcmailLogsThem) {
         "  Folder: inbox/\r\n"
         "  Folder: inbox\n"
         "  Folder: /new/1.host\n");
-    EXPECT_EQ(listing(log), (Listing{{2, ""}, {1, "inbox/\r"}, {1, "inbox"}}));
+    EXPECT_EQ(test::folder_list(log), (Listing{"2 ", "1 inbox/\r", "1 inbox"}));
     const Folder& empty = *log.folders()[0];
     EXPECT_EQ(mails_of(empty)[0].from(), "");
     EXPECT_EQ(mails_of(empty)[0].subject(), "");
@@ -142,13 +113,13 @@ TEST_F(MailLogScannerTest, LogThatIsNoFileReadsAsEmptyWithoutBlocking) {
 
 TEST_F(MailLogScannerTest, OverlongLineHidesNothingAfterIt) {
     load("  Folder: one\n From " + std::string(5000, 'x') + "\n  Folder: two\n");
-    EXPECT_EQ(listing(log), (Listing{{1, "two"}, {1, "one"}}));
+    EXPECT_EQ(test::folder_list(log), (Listing{"1 two", "1 one"}));
 }
 
 TEST_F(MailLogScannerTest, RemoveFolderKeepsOrderAndRecountsTotal) {
     load("  Folder: a\n  Folder: a\n  Folder: a\n  Folder: b\n  Folder: b\n  Folder: /dev/null\n");
     log.remove_folder("b");
-    EXPECT_EQ(listing(log), (Listing{{3, "a"}, {1, "/dev/null"}}));
+    EXPECT_EQ(test::folder_list(log), (Listing{"3 a", "1 /dev/null"}));
     EXPECT_EQ(log.total(), 4u);
     EXPECT_EQ(log.read_total(), 6u);
     log.remove_folder("not there");
@@ -165,7 +136,7 @@ TEST_F(MailLogScannerTest, ReloadBringsRemovedFoldersBack) {
     load("  Folder: a\n  Folder: b\n");
     log.remove_folder("a");
     log.reload(path);
-    EXPECT_EQ(listing(log), (Listing{{1, "b"}, {1, "a"}}));
+    EXPECT_EQ(test::folder_list(log), (Listing{"1 b", "1 a"}));
 }
 
 TEST_F(MailLogScannerTest, ManyFoldersAndMailsStayIntact) {
@@ -203,8 +174,8 @@ TEST_F(MailLogScannerTest, CountingScannerKeepsCountsAndNoMail) {
     load(text);
     MailLogScanner counts(MailLogScanner::Keep::Counts);
     counts.reload(path);
-    EXPECT_EQ(listing(counts), listing(log));
-    EXPECT_EQ(listing(counts), (Listing{{3, "x"}, {2, "y"}}));
+    EXPECT_EQ(test::folder_list(counts), test::folder_list(log));
+    EXPECT_EQ(test::folder_list(counts), (Listing{"3 x", "2 y"}));
     EXPECT_EQ(counts.total(), 5u);
     EXPECT_EQ(counts.last_folder(), "x");
     for (const Folder* folder : counts.folders()) {

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,23 +24,23 @@
 
 namespace monitor_test {
 
+using test::black;
+using test::blue;
+using test::fresh_modes;
+using test::handed_back;
 using test::Key;
 using test::log_entry;
 using test::Milliseconds;
+using test::quit;
+using test::red;
 using test::Terminal;
-
-// Palette indices of the curses colours.
-inline constexpr int black = 0;
-inline constexpr int red = 1;
-inline constexpr int yellow = 3;
-inline constexpr int blue = 4;
+using test::yellow;
 
 inline const std::string version = test::version_tag;
-// The bottom bar as it fits on a row of 80 columns, and whole.
-inline const std::string keys_at_80 =
-    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove fo";
-inline const std::string keys_whole =
-    "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark as read d:Remove folder";
+// The bottom bar as it fits on a row of 80 columns, and whole (a row's text
+// leaves out its trailing blank).
+inline const std::string keys_at_80 = test::key_bar.substr(0, 80);
+inline const std::string keys_whole = test::key_bar.substr(0, test::key_bar.size() - 1);
 
 // How long a change of the log may take to show: the loop looks at the log
 // at least every 0.4 seconds; the rest is room for a loaded machine and the
@@ -139,28 +138,6 @@ inline ::testing::AssertionResult shows_rows(Terminal& term, const std::vector<s
     return ::testing::AssertionFailure() << "the screen is not as expected" << term.screen();
 }
 
-// The terminal modes are the same, flag for flag and control character for
-// control character (what `stty -g` prints).
-inline ::testing::AssertionResult same_modes(const termios& expected, const termios& actual) {
-    if (expected.c_iflag == actual.c_iflag && expected.c_oflag == actual.c_oflag &&
-        expected.c_cflag == actual.c_cflag && expected.c_lflag == actual.c_lflag &&
-        std::memcmp(expected.c_cc, actual.c_cc, sizeof expected.c_cc) == 0) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << std::hex << "modes differ: iflag " << expected.c_iflag << "/" << actual.c_iflag
-           << " oflag " << expected.c_oflag << "/" << actual.c_oflag << " cflag "
-           << expected.c_cflag << "/" << actual.c_cflag << " lflag " << expected.c_lflag << "/"
-           << actual.c_lflag;
-}
-
-// The modes of a new pseudo-terminal, before any program changed them: what
-// lurko must leave behind.
-inline termios fresh_modes() {
-    Terminal fresh({"/bin/sleep", "30"});
-    return fresh.modes();
-}
-
 // The CPU time a process has used so far (user and system), from /proc.
 inline Milliseconds cpu_time(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -217,20 +194,14 @@ inline std::unique_ptr<Terminal> start_lurko(const Start& how) {
     return std::make_unique<Terminal>(argv, options);
 }
 
-// Quits with q: status 0, nothing on standard error (unless `errors_allowed`:
-// what the programs it ran wrote there), the modes of `before` back, the
-// main screen back.
+// Quits with q (see test::quit) and checks that the terminal is handed back
+// with the modes of `before`.
 inline void quit_cleanly(Terminal& term, const termios& before,
                          Milliseconds timeout = test::default_wait, bool errors_allowed = false) {
-    term.type("q");
-    ASSERT_TRUE(term.wait_exit(timeout)) << "q did not end it" << term.screen();
-    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
-    if (!errors_allowed) {
-        EXPECT_EQ(term.error_output(), "");
+    quit(term, timeout, errors_allowed);
+    if (!::testing::Test::HasFatalFailure()) {
+        EXPECT_TRUE(handed_back(term, before));
     }
-    EXPECT_TRUE(same_modes(before, term.modes()));
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
 }
 
 // A home directory with a log in it, and lurko started on that log in a
@@ -266,14 +237,6 @@ protected:
     void use_sample_log() { test::write_file(log, test::read_file(sample_path())); }
 
     static std::string sample_path() { return test::source_file("examples/sample-procmail.log"); }
-
-    // Quits with q and checks the clean end.
-    static void quit(Terminal& term) {
-        term.type("q");
-        ASSERT_TRUE(term.wait_exit()) << term.screen();
-        EXPECT_EQ(term.exit_status(), 0);
-        EXPECT_EQ(term.error_output(), "");
-    }
 
     test::TempDir home;
     std::string log = home / "procmail.log";

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -97,20 +96,7 @@ TEST_F(MonitorTest, FirstScreenShowsBarsRowsMarkerAndVersion) {
     EXPECT_EQ(term->bells(), 0);  // starting is not new mail, even with a bell on
 
     quit(*term);
-    EXPECT_FALSE(term->alternate_screen());
-    EXPECT_TRUE(term->cursor_visible());
-    EXPECT_EQ(term->modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
-}
-
-TEST_F(MonitorTest, TheLastOfReportAndLoopOptionsDecides) {
-    use_sample_log();
-    std::unique_ptr<Terminal> term = start_drawn({"-o", "-l"});
-    EXPECT_TRUE(shows_status(*term, sample_status));
-    quit(*term);
-
-    const test::RunResult report = test::run_lurko({"-l", "-o", log});
-    EXPECT_EQ(report.status, 0) << report.err;
-    EXPECT_EQ(report.out.substr(0, 19), "   15 friends\n    6");
+    EXPECT_TRUE(handed_back(*term, fresh_modes()));
 }
 
 // --- Live update ------------------------------------------------------------------
@@ -370,7 +356,7 @@ TEST_F(MonitorTest, ExpansionFollowsTheSelection) {
         "",
         "",
         "",
-        "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle beep m:Mark",
+        keys_whole.substr(0, 60),
     };
     ASSERT_TRUE(shows_rows(*term, inbox_open));
     EXPECT_EQ(term->text(11, 0, 19), version);
@@ -692,7 +678,7 @@ TEST_F(MonitorTest, ResizingMovesTheBottomBar) {
     // Smaller than the list: the rows that do not fit are not drawn, the
     // bars and the version line keep their places at the bottom.
     term->resize(10, 50);
-    ASSERT_TRUE(shows_row(*term, 8, "q:Quit ?:Help r:Clear h:Expand/Contract b:Toggle b"));
+    ASSERT_TRUE(shows_row(*term, 8, keys_whole.substr(0, 50)));
     // The bar is cut at the edge: the last row holds the version line alone,
     // and the top bar says which rows of the list are in view.
     EXPECT_EQ(term->row_text(9), version);
@@ -704,9 +690,7 @@ TEST_F(MonitorTest, ResizingMovesTheBottomBar) {
 
 TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
     use_sample_log();
-    // The modes a terminal has before any program changed them.
-    Terminal fresh({"/bin/sleep", "60"});
-    const termios before = fresh.modes();
+    const termios before = fresh_modes();
 
     for (const bool from_keyboard : {true, false}) {
         std::unique_ptr<Terminal> term = start_drawn({});
@@ -720,15 +704,7 @@ TEST_F(MonitorTest, InterruptGivesTheTerminalBack) {
         ASSERT_TRUE(term->wait_exit()) << term->screen();
         EXPECT_EQ(term->exit_status(), 0);
         EXPECT_EQ(term->error_output(), "Caught signal (SIGINT - Interrupt)\n");
-        const termios after = term->modes();
-        EXPECT_EQ(after.c_iflag, before.c_iflag);
-        EXPECT_EQ(after.c_oflag, before.c_oflag);
-        EXPECT_EQ(after.c_cflag, before.c_cflag);
-        EXPECT_EQ(after.c_lflag, before.c_lflag);
-        EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
-        EXPECT_FALSE(term->alternate_screen());
-        EXPECT_TRUE(term->cursor_visible());
-        EXPECT_EQ(term->key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
+        EXPECT_TRUE(handed_back(*term, before));
     }
 }
 

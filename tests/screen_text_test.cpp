@@ -2,24 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <string>
 
+#include "test_support.hpp"
 #include "ui/folder_view.hpp"
 #include "ui/screen.hpp"
 
 namespace {
-
-// Switches the process to a locale for one test and back to "C" after it.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char* name) { ok_ = std::setlocale(LC_ALL, name) != nullptr; }
-    ~LocaleScope() { std::setlocale(LC_ALL, "C"); }
-    bool ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-};
 
 std::string shown(std::string_view raw, int max_columns = INT_MAX) {
     ScreenText text(max_columns);
@@ -28,7 +17,7 @@ std::string shown(std::string_view raw, int max_columns = INT_MAX) {
 }
 
 TEST(ScreenText, ControlCharactersBecomeCaretForms) {
-    LocaleScope locale("C");
+    const test::LocaleScope locale("C");
     EXPECT_EQ(shown("a\x1b[2Jb\x7f\tc"), "a^[[2Jb^?^Ic");
     EXPECT_EQ(shown("x\xc2\x9b"
                     "1m"),
@@ -39,7 +28,7 @@ TEST(ScreenText, ControlCharactersBecomeCaretForms) {
 }
 
 TEST(ScreenText, CutsBeforeAnythingThatWouldNotFitWhole) {
-    LocaleScope locale("C");
+    const test::LocaleScope locale("C");
     EXPECT_EQ(shown("abcdef", 4), "abcd");
     EXPECT_EQ(shown("abc\x01"
                     "def",
@@ -57,15 +46,15 @@ TEST(ScreenText, CutsBeforeAnythingThatWouldNotFitWhole) {
 }
 
 TEST(ScreenText, HighBytesInTheCLocaleAreOneColumnEach) {
-    LocaleScope locale("C");
+    const test::LocaleScope locale("C");
     // Not printable in the C locale: each byte a '?', so the cut stays at
     // the same byte as without any conversion.
     EXPECT_EQ(shown("caf\xc3\xa9!", 5), "caf??");
 }
 
 TEST(ScreenText, Utf8CharactersStayWholeInAUtf8Locale) {
-    LocaleScope locale("C.UTF-8");
-    ASSERT_TRUE(locale.ok());
+    const test::LocaleScope locale("C.UTF-8");
+    ASSERT_TRUE(locale.active());
     EXPECT_EQ(shown("caf\xc3\xa9!"), "caf\xc3\xa9!");
     // The e-acute takes two bytes and one column.
     EXPECT_EQ(shown("caf\xc3\xa9!", 3), "caf");
@@ -77,8 +66,8 @@ TEST(ScreenText, Utf8CharactersStayWholeInAUtf8Locale) {
 }
 
 TEST(ScreenText, BrokenUtf8ShowsAsQuestionMarks) {
-    LocaleScope locale("C.UTF-8");
-    ASSERT_TRUE(locale.ok());
+    const test::LocaleScope locale("C.UTF-8");
+    ASSERT_TRUE(locale.active());
     // A Latin-1 byte, a truncated sequence at the end, a stray continuation
     // byte: each one '?', and the letters after them are kept.
     EXPECT_EQ(shown("caf\xe9 ok"), "caf? ok");
@@ -94,7 +83,7 @@ TEST(ScreenText, PaddingIsRemovedFromTerminalStrings) {
 }
 
 TEST(FolderViewText, MailLinesAreCutToTheWidthLessSix) {
-    LocaleScope locale("C");
+    const test::LocaleScope locale("C");
     const std::string from = "alice@example.org";  // "     " + from + ": " = 24 bytes
     std::string subject = "0123456789";            // 34 bytes in all
     const MailEntry exact(nullptr, 0, 0);
@@ -109,7 +98,7 @@ TEST(FolderViewText, MailLinesAreCutToTheWidthLessSix) {
 }
 
 TEST(FolderViewText, FolderRowsHoldTheCountAndTheName) {
-    LocaleScope locale("C");
+    const test::LocaleScope locale("C");
     Folder folder{"lists/dev\x1b", 3, {}};
     EXPECT_EQ(folder_row_text(folder, 80), "      3   lists/dev^[");
     EXPECT_EQ(folder_row_text(folder, 12), "      3   li");

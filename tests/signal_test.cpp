@@ -60,10 +60,7 @@ void expect_handed_back(Terminal& term, const termios& before, int number,
         EXPECT_EQ(term.exit_signal(), number) << "status " << term.exit_status();
     }
     EXPECT_EQ(term.error_output(), error_line);
-    EXPECT_TRUE(same_modes(before, term.modes()));
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
-    EXPECT_EQ(term.key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
+    EXPECT_TRUE(handed_back(term, before));
 }
 
 class Signals : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 namespace test {
@@ -468,6 +469,46 @@ void Terminal::send_signal(int number) {
     if (!exited_) {
         ::kill(child_, number);
     }
+}
+
+void quit(Terminal& term, Milliseconds timeout, bool errors_allowed) {
+    term.type("q");
+    ASSERT_TRUE(term.wait_exit(timeout)) << "q did not end it" << term.screen();
+    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
+    if (!errors_allowed) {
+        EXPECT_EQ(term.error_output(), "");
+    }
+}
+
+termios fresh_modes() {
+    const Terminal fresh({"/bin/sleep", "30"});
+    return fresh.modes();
+}
+
+::testing::AssertionResult handed_back(Terminal& term, const termios& before) {
+    std::ostringstream faults;
+    const termios now = term.modes();
+    if (now.c_iflag != before.c_iflag || now.c_oflag != before.c_oflag ||
+        now.c_cflag != before.c_cflag || now.c_lflag != before.c_lflag ||
+        std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) != 0) {
+        faults << std::hex << " modes differ (before/after): iflag " << before.c_iflag << "/"
+               << now.c_iflag << " oflag " << before.c_oflag << "/" << now.c_oflag << " cflag "
+               << before.c_cflag << "/" << now.c_cflag << " lflag " << before.c_lflag << "/"
+               << now.c_lflag << ";";
+    }
+    if (term.alternate_screen()) {
+        faults << " the alternate screen is on;";
+    }
+    if (!term.cursor_visible()) {
+        faults << " the cursor is hidden;";
+    }
+    if (term.key_sequence(Key::Up) != "\x1b[A") {
+        faults << " keypad transmit mode is on;";
+    }
+    if (faults.str().empty()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the terminal is not handed back:" << faults.str();
 }
 
 }  // namespace test

@@ -29,6 +29,7 @@
 //   once text follows (a crash, or a heap error later); output meant for
 //   a wider screen wraps, so storms of resizes under load meet it.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -54,6 +55,13 @@ inline constexpr Milliseconds default_wait{15000};
 // A colour of a cell: a palette index 0..255, or one of these.
 inline constexpr int default_colour = -1;  // the terminal's own (no colour set)
 inline constexpr int rgb_colour = -2;      // a direct RGB colour
+
+// Palette indices of the curses colours.
+inline constexpr int black = 0;
+inline constexpr int red = 1;
+inline constexpr int yellow = 3;
+inline constexpr int blue = 4;
+inline constexpr int white = 7;
 
 // One character cell of the screen.
 struct Cell {
@@ -224,5 +232,19 @@ private:
     std::string error_output_;
     std::string* capture_ = nullptr;  // where key_sequence collects what a key sends
 };
+
+// Ends the program with q: it must end within `timeout`, with status 0 and
+// nothing on standard error (unless `errors_allowed`: what the programs it
+// ran wrote there).
+void quit(Terminal& term, Milliseconds timeout = default_wait, bool errors_allowed = false);
+
+// The modes of a new pseudo-terminal, before any program changed them.
+termios fresh_modes();
+
+// The terminal is as a program that has ended must leave it: the modes of
+// `before` back (flag for flag and control character for control character,
+// what `stty -g` prints), the main screen, the cursor shown and keypad
+// transmit mode off.
+::testing::AssertionResult handed_back(Terminal& term, const termios& before);
 
 }  // namespace test

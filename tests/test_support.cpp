@@ -6,14 +6,103 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+
+#include "log/mail_log_scanner.hpp"
 
 namespace test {
+
+const std::string banner = "Lurko " LURKO_VERSION " (" LURKO_RELEASE_YEAR "-" LURKO_RELEASE_DATE
+                           ") \n"
+                           "Written by The Lurko developers <lurko@example.org>\n"
+                           "\n"
+                           "Copyright (C) " LURKO_RELEASE_YEAR
+                           " The Lurko developers.\n"
+                           "This is free software; see the source for copying conditions.\n"
+                           "There is NO warranty, to the extent permitted by law.\n";
+
+namespace {
+
+std::string usage(const std::string& argv0) {
+    return "\nUsage: " + argv0 +
+           " [option(s)] [logfile]\n"
+           "  Logfile is the Procmail logfile to monitor.\n"
+           "\n"
+           "Options\n"
+           "  -h    Print help and exit\n"
+           "  -v    Print version info and exit\n"
+           "  -c    Clear contents of Procmail logfile\n"
+           "  -m    Specify program to read mailfolders with\n"
+           "  -M    Specify directory where mailfolders are stored\n"
+           "  -p    Specify mailprogram arguments to choose a mailfolder\n"
+           "  -C    Specify mailprogram arguments to compose a new mail\n"
+           "  -o    Print new mail and exit\n"
+           "  -l    Start in curses screen\n"
+           "  -V    Be verbose: Send warnings and notices to stderr\n"
+           "  -w    When printing new mail and exit, include folder contents\n"
+           "  -b    Beep on new mail (terminal bell)\n"
+           "  -s    Do not beep when new mail folder is /dev/null\n"
+           "  -H    Do not show /dev/null in the folderview\n"
+           "      --follow           Print each new mail as it is logged, until the reader goes "
+           "away\n"
+           "      --json             With -o or --follow, print JSON\n"
+           "      --status[=FORMAT]  Print one line for a status bar and exit (%n %f %F %s %S "
+           "%%)\n"
+           "      --notify[=HOW]     Send a notification on new mail (terminal or desktop)\n"
+           "      --on-new=CMD       Run CMD through the shell for each new mail\n"
+           "      --ignore=GLOB      No bell, notification or command for folders matching "
+           "GLOB\n"
+           "      --no-mouse         Leave the mouse to the terminal, to select text with it\n"
+           "\n";
+}
+
+}  // namespace
+
+std::string help_output(const std::string& argv0) {
+    return banner + usage(argv0) + "Lurko can be downloaded from https://lurko.example.org/\n";
+}
+
+std::string error_output(const std::string& argv0) {
+    return "\n" + banner + usage(argv0) + "Written by The Lurko developers <lurko@example.org>\n";
+}
+
+std::string log_message(const std::string& path) {
+    return "lurko error: Could not find Procmail logfile '" + path + "'\n";
+}
+
+std::string config_message(const std::string& path) {
+    return "lurko error: Could not find Procmail config file '" + path + "'\n";
+}
+
+void print_to_death_test() {
+    std::fflush(stdout);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    const int nowhere = ::open("/dev/null", O_WRONLY);
+    ::dup2(nowhere, STDERR_FILENO);
+    ::close(nowhere);
+}
+
+std::vector<std::string> folder_list(const MailLogScanner& log, bool with_mails) {
+    std::vector<std::string> entries;
+    for (const Folder* folder : log.folders()) {
+        std::string& entry =
+            entries.emplace_back(std::to_string(folder->count) + " " + folder->name);
+        if (!with_mails) {
+            continue;
+        }
+        for (const MailEntry& mail : folder->mails) {
+            entry.append("\n  ").append(mail.from()).append(": ").append(mail.subject());
+        }
+    }
+    return entries;
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -37,6 +126,19 @@ TempDir::~TempDir() {
         }
     }
     std::filesystem::remove_all(path_, ignored);
+}
+
+LocaleScope::LocaleScope(const char* name) : locale_(::newlocale(LC_ALL_MASK, name, nullptr)) {
+    if (locale_ != nullptr) {
+        previous_ = ::uselocale(locale_);
+    }
+}
+
+LocaleScope::~LocaleScope() {
+    if (locale_ != nullptr) {
+        ::uselocale(previous_);
+        ::freelocale(locale_);
+    }
 }
 
 void write_file(const std::string& path, const std::string& contents) {
@@ -63,6 +165,14 @@ std::string read_file(const std::string& path) {
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
+}
+
+Argv::Argv(std::vector<std::string> args, const std::string& program) : words_(std::move(args)) {
+    words_.insert(words_.begin(), program);
+    for (std::string& word : words_) {
+        pointers_.push_back(word.data());
+    }
+    pointers_.push_back(nullptr);
 }
 
 void exec_in_child(const std::vector<std::string>& argv, const EnvChanges& env,
@@ -154,6 +264,10 @@ RunResult run_lurko(const std::vector<std::string>& args, const EnvChanges& env)
 
 std::string source_file(const std::string& relative) {
     return std::string(LURKO_SOURCE_DIR) + "/" + relative;
+}
+
+std::string data_file(const std::string& name) {
+    return std::string(LURKO_TEST_DATA_DIR) + "/" + name;
 }
 
 std::string gen_log() {

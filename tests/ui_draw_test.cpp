@@ -106,19 +106,11 @@ std::string five_folders() {
     return log + log_entry("last@example.org", "newest", "c");
 }
 
-class FolderViewTest : public ::testing::Test {
+class FolderViewTest : public test::LogTest {
 protected:
-    void load(const std::string& text) {
-        test::write_file(path, text);
-        log.reload(path);
-    }
-
-    test::TempDir dir;
-    std::string path = dir / "procmail.log";
     void SetUp() override { monitor.colour = true; }
 
     Settings settings;
-    MailLogScanner log;
     Monitor monitor{settings, log};
 };
 

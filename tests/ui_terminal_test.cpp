@@ -1,6 +1,6 @@
 // The screens in a real pseudo-terminal, read back through the terminal
 // emulator of the harness: screen start and end, the folder view and the
-// help screen, driven by tests/ui_driver.cpp; and the binary's report mode.
+// help screen, driven by tests/ui_driver.cpp.
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,12 @@ using test::Key;
 using test::Terminal;
 using test::TerminalOptions;
 
-// Palette indices of the curses colours.
-constexpr int black = 0;
-constexpr int red = 1;
-constexpr int yellow = 3;
-constexpr int blue = 4;
-constexpr int white = 7;
+using test::black;
+using test::blue;
+using test::quit;
+using test::red;
+using test::white;
+using test::yellow;
 
 const std::string credit = "Written by Lurko developers <lurko@example.org>";
 const std::string version = test::version_tag;
@@ -40,14 +40,6 @@ TerminalOptions options(int rows, int cols, const std::string& term = "xterm-256
     result.term = term;
     result.env = {{"LC_ALL", "C"}};
     return result;
-}
-
-// Ends a driver with q and checks that it ended well.
-void quit(Terminal& term) {
-    term.type("q");
-    ASSERT_TRUE(term.wait_exit()) << term.screen();
-    EXPECT_EQ(term.exit_status(), 0) << term.error_output();
-    EXPECT_EQ(term.error_output(), "");
 }
 
 // --- start_screen and end_screen ---------------------------------------------
@@ -125,10 +117,7 @@ TEST(ScreenEnd, GivesTheTerminalBack) {
     ASSERT_TRUE(term.wait_for_text("colour=1"));
     EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), 0u);
     quit(term);
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
-    EXPECT_EQ(term.key_sequence(Key::Up), "\x1b[A");  // keypad transmit mode off
-    EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(test::handed_back(term, test::fresh_modes()));
     EXPECT_TRUE(term.contains("ended"));
 }
 
@@ -139,25 +128,8 @@ TEST(ScreenEnd, InterruptRestoresTheTerminalWithoutCurses) {
     ASSERT_TRUE(term.wait_exit()) << term.screen();
     EXPECT_EQ(term.exit_status(), 0);
     EXPECT_EQ(term.error_output(), "Caught signal (SIGINT - Interrupt)\n");
-    EXPECT_FALSE(term.alternate_screen());
-    EXPECT_TRUE(term.cursor_visible());
-    EXPECT_EQ(term.key_sequence(Key::Up), "\x1b[A");
-    EXPECT_EQ(term.modes().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(test::handed_back(term, test::fresh_modes()));
     EXPECT_FALSE(term.contains("ended"));
-}
-
-TEST(ScreenEnd, ReportModeWritesOnlyTheReport) {
-    test::TempDir dir;
-    const std::string log = dir / "procmail.log";
-    test::write_file(log, log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "inbox") +
-                              log_entry("c@x", "three", "lists"));
-    // Standard output a file: end_screen, which runs after the report too,
-    // must add no terminal control text to it.
-    const test::RunResult result = test::run(
-        {"/bin/sh", "-c", "exec \"$0\" -o \"$1\" > \"$2\"", test::lurko_binary(), log, dir / "out"},
-        {{"TERM", "xterm-256color"}});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(test::read_file(dir / "out"), "    2 inbox\n    1 lists\n");
 }
 
 // --- The folder view in a terminal ---------------------------------------------

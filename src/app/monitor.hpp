@@ -74,8 +74,9 @@ public:
     // the user cancels it (Escape, ^G).
     std::optional<std::string> ask(std::string_view prompt);
 
-    // Carries out a command that moves the selection or the view.
-    void navigate(Command command);
+    // Carries out a command that moves the selection or the view; false
+    // for any other command, which it leaves alone.
+    bool navigate(Command command);
 
     // Carries out a mouse event: a click on a folder row selects it, the
     // wheel scrolls the view.

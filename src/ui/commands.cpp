@@ -117,20 +117,6 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
         case Command::Redraw:
             log.reread_next_update();  // the log as it is, marks as read kept
             break;
-        case Command::Up:
-        case Command::Down:
-        case Command::Last:
-        case Command::First:
-        case Command::PageDown:
-        case Command::PageUp:
-        case Command::Search:
-        case Command::SearchNext:
-        case Command::SearchBack:
-        case Command::Mouse:
-            // The expanded folder's mails follow the selection.
-            clear = settings.expanded != -1 || command == Command::Search;
-            navigate(command);
-            break;
         case Command::Expand:
             // The selection as a signed row: "no row" reads as -1, expansion off.
             settings.expanded = settings.expanded == -1 ? static_cast<std::int32_t>(selected) : -1;
@@ -145,10 +131,11 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
                 remove_selected(command == Command::RemoveFolder);
             }
             break;
-        case Command::None:
         default:
-            need_redraw = false;
-            clear = false;
+            // The expanded folder's mails follow the selection; the search
+            // asked on the bottom bar.
+            need_redraw = navigate(command);
+            clear = need_redraw && (settings.expanded != -1 || command == Command::Search);
             break;
     }
     // A view that scrolled shows other rows everywhere.
@@ -172,7 +159,7 @@ void Monitor::remove_selected(bool from_log) {
     }
 }
 
-void Monitor::navigate(Command command) {
+bool Monitor::navigate(Command command) {
     const auto count = static_cast<std::uint32_t>(log.folders().size());
     switch (command) {
         case Command::PageDown:
@@ -196,16 +183,21 @@ void Monitor::navigate(Command command) {
         case Command::Mouse:
             on_mouse();
             break;
-        default: {  // Up, Down, First, Last
-            const std::uint32_t moved = moved_selection(command, selected, count);
-            if (moved < count) {
+        case Command::Up:
+        case Command::Down:
+        case Command::Last:
+        case Command::First:
+            if (const std::uint32_t moved = moved_selection(command, selected, count);
+                moved < count) {
                 select_folder(moved);
             } else {
                 selected = moved;  // nothing to select: the empty list's value
             }
             break;
-        }
+        default:
+            return false;  // not a command that moves anything
     }
+    return true;
 }
 
 std::string_view Monitor::selected_name() const {

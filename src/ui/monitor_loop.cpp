@@ -15,6 +15,26 @@
 #include "ui/status_bar.hpp"
 #include "ui/window.hpp"
 
+namespace {
+
+// Reads what changed in the log: the list, the pacing of reads, the
+// announcements of new mail, the bell and the selection kept on its folder.
+// `mails_read` counts the mails read so far, /dev/null included.
+void read_changes(Monitor& monitor, LogLook& look, NewMails& announced, Alerts& alerts,
+                  std::uint64_t& mails_read) {
+    const std::string was_selected(monitor.selected_name());
+    monitor.refresh_list();
+    const std::uint64_t total = monitor.log.read_total();
+    const std::uint64_t new_mails = total > mails_read ? total - mails_read : 0;
+    mails_read = total;
+    look.read(new_mails);
+    const NewMailBatch batch = announced.take();
+    monitor.after_read(monitor.settings.ignore.empty() ? new_mails : batch.ringing, was_selected);
+    alerts.announce(batch);
+}
+
+}  // namespace
+
 void Monitor::draw_screen(Window& screen, const std::string& status,
                           const std::string& keys) const {
     const Highlight highlight = highlight_for(colour);
@@ -81,15 +101,7 @@ void Monitor::run_screen() {
 
     for (;;) {
         if (look.changed() || log.reread_pending()) {
-            const std::string was_selected(selected_name());
-            refresh_list();
-            const std::uint64_t new_mails =
-                log.read_total() > mails_read ? log.read_total() - mails_read : 0;
-            mails_read = log.read_total();
-            look.read(new_mails);
-            const NewMailBatch batch = announced.take();
-            after_read(settings.ignore.empty() ? new_mails : batch.ringing, was_selected);
-            alerts.announce(batch);
+            read_changes(*this, look, announced, alerts, mails_read);
             // The list may now need fewer rows than are on the screen, so the
             // old rows are erased before it is drawn again.
             need_clear = true;

@@ -404,29 +404,28 @@ TEST_F(LogDiscovery, LaterLogfileLineWins) {
     EXPECT_EQ(result.status, 1);
 }
 
-TEST_F(LogDiscovery, OnlyTheFirstHomeIsReplaced) {
-    write_rc("LOGFILE=$HOME/$HOME.log\n");
-    test::write_file(home / "$HOME.log", small_log);
-    EXPECT_EQ(run_home({"-o"}).out, small_report);
-}
-
-TEST_F(LogDiscovery, QuotesAndCommentsStayInThePath) {
-    test::write_file(home / "procmail.log", small_log);
-    write_rc("LOGFILE=\"$HOME/procmail.log\"  # where procmail writes\n");
+TEST_F(LogDiscovery, TheMessageShowsThePathEvaluated) {
+    write_rc("LOGDIR=$HOME/logs\nLOGFILE=$LOGDIR/$HOME.log\n");
     const test::RunResult result = run_home({"-o"});
-    EXPECT_EQ(result.out,
-              log_message("\"" + home.path() + "/procmail.log\"  # where procmail writes"));
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, log_message(home.path() + "/logs/" + home.path() + ".log"));
     EXPECT_EQ(result.status, 1);
 }
 
-TEST_F(LogDiscovery, NoLogfileLineGivesAnEmptyPath) {
+TEST_F(LogDiscovery, QuotesAndCommentsAreProcmails) {
+    test::write_file(home / "procmail.log", small_log);
+    write_rc("LOGFILE=\"$HOME/procmail.log\"  # where procmail writes\n");
+    const test::RunResult result = run_home({"-o"});
+    EXPECT_EQ(result.out, small_report);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(LogDiscovery, NoLogfileAssignmentGivesAnEmptyPath) {
     test::write_file(home / "procmail.log", small_log);
     write_rc(
         "# LOGFILE=$HOME/procmail.log\n"
-        " LOGFILE=$HOME/procmail.log\n"
         "logfile=$HOME/procmail.log\n"
-        "LOGFILE =$HOME/procmail.log\n");
+        ":0\n* ^Subject: x\n{ LOGFILE=$HOME/procmail.log }\n");
     const test::RunResult result = run_home({"-o"});
     EXPECT_EQ(result.out, log_message(""));
     EXPECT_EQ(result.err, "");

@@ -80,6 +80,7 @@ void CommandLine::on_option(char letter, const char* value) {
             break;
         case 'M':
             settings.mail_dir = value;
+            settings.mail_dir_given = true;
             break;
         case 'p':
             settings.mail_prefix = value;

@@ -1,0 +1,701 @@
+#include "app/rc_evaluator.hpp"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+constexpr int end_of_text = -1;
+constexpr std::string_view dev_null = "/dev/null";
+
+bool name_start(int c) {
+    return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+bool name_char(int c) {
+    return name_start(c) || is_digit(c);
+}
+
+bool is_directory(const std::string& path) {
+    struct stat status {};
+    return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string host_name() {
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0) {
+        return {};
+    }
+    return name.data();
+}
+
+std::string join(const std::string& directory, std::string_view name) {
+    if (name.starts_with('/')) {
+        return std::string(name);
+    }
+    while (name.starts_with("./")) {
+        name.remove_prefix(2);
+    }
+    return directory + (directory.ends_with('/') ? "" : "/") + std::string(name);
+}
+
+}  // namespace
+
+std::string RcUnknown::message() const {
+    std::string text = file + " line " + std::to_string(line) + ": " + needed_by;
+    text += variable == needed_by ? std::string(" needs ") : " depends on " + variable + ", ";
+    return text + source + "; give the log as an argument";
+}
+
+// The text of one rc file, read a byte at a time as Procmail reads it, with
+// the line of the byte last read.
+class RcEvaluator::Cursor {
+public:
+    explicit Cursor(std::string_view text) : text_(text) {}
+
+    int get() {
+        if (at_ >= text_.size()) {
+            return end_of_text;
+        }
+        const char c = text_[at_++];
+        if (c == '\n') {
+            ++line_;
+        }
+        return static_cast<unsigned char>(c);
+    }
+    // Gives back the byte just read.
+    void unget(int c) {
+        if (c == end_of_text) {
+            return;
+        }
+        --at_;
+        if (c == '\n') {
+            --line_;
+        }
+    }
+    bool take(int wanted) {
+        const int c = get();
+        if (c == wanted) {
+            return true;
+        }
+        unget(c);
+        return false;
+    }
+    void skip_blanks() {
+        while (take(' ') || take('\t')) {
+        }
+    }
+    void skip_line() {
+        for (int c = get(); c != '\n' && c != end_of_text; c = get()) {
+        }
+    }
+    // A line and those a trailing backslash joins to it, as a recipe's
+    // condition or command is read.
+    void skip_continued_line() {
+        int last = end_of_text;
+        for (int c = get(); c != end_of_text; c = get()) {
+            if (c == '\n') {
+                if (last != '\\') {
+                    return;
+                }
+                c = end_of_text;
+            }
+            last = c;
+        }
+    }
+    // A variable name as Procmail takes one at the start of a statement: a
+    // letter or '_', then letters, digits and '_'. `valid` when a blank, a
+    // newline or '=' follows it.
+    std::string name(bool& valid) {
+        std::string name;
+        int c = get();
+        if (name_start(c)) {
+            do {
+                name.push_back(static_cast<char>(c));
+                c = get();
+            } while (name_char(c));
+        }
+        unget(c);
+        valid = !name.empty() && (c == ' ' || c == '\t' || c == '\n' || c == '=');
+        return name;
+    }
+    int line() const { return line_; }
+
+private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+    int line_ = 1;
+};
+
+RcEvaluator::RcEvaluator(std::string home, ReadFile read_file)
+    : home_(std::move(home)), read_file_(std::move(read_file)) {
+    // Procmail starts in the directory of the rc file, the home directory,
+    // and names it in MAILDIR.
+    directory_.text = home_.empty() ? "/" : home_;
+    variables_["HOME"] = RcValue{home_, {}};
+    variables_["MAILDIR"] = directory_;
+    variables_["HOST"] = RcValue{host_name(), {}};
+}
+
+void RcEvaluator::evaluate(const std::string& path, const Source& source) {
+    open_files_.clear();
+    stopped_ = false;
+    run_file(path, source, path, 0);
+}
+
+std::optional<RcValue> RcEvaluator::lookup(const std::string& name) const {
+    if (const auto found = variables_.find(name); found != variables_.end()) {
+        return found->second;
+    }
+    if (const char* value = std::getenv(name.c_str())) {
+        return RcValue{value, {}};
+    }
+    if (name == "LOGNAME" || name == "USER" || name == "SHELL") {
+        if (const passwd* entry = ::getpwuid(::getuid())) {
+            const char* value = name == "SHELL" ? entry->pw_shell : entry->pw_name;
+            if (value != nullptr && *value != '\0') {
+                return RcValue{value, {}};
+            }
+        }
+        return name == "SHELL" ? std::optional<RcValue>(RcValue{"/bin/sh", {}}) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<RcValue> RcEvaluator::read_value(Cursor& in, Mode mode, bool evaluate,
+                                               const std::string& variable) {
+    // The states of Procmail's parser.
+    enum State { Nothing = -1, Space = 0, Text = 1, Double = 2, Single = 3 };
+    int got = Nothing;
+    int braces = 0;        // ${name...} open
+    int quote_braces = 0;  // of them, those opened before the double quote
+    int skipping = evaluate ? 0 : 1;
+    // The alternative of a ${name:-word} that is not taken is read and then
+    // replaced by the variable's value.
+    struct SkipBack {
+        std::size_t at;
+        int braces;
+        RcValue value;
+        int got;
+    };
+    std::optional<SkipBack> skip_back;
+    RcValue result;
+    std::string& out = result.text;
+    bool overflow = false;
+
+    const auto append = [&](std::string_view text) {
+        if (out.size() + text.size() > value_limit) {
+            overflow = true;
+        } else {
+            out.append(text);
+        }
+    };
+    const auto literal = [&](int c) {
+        append(std::string(1, static_cast<char>(c)));
+        if (got <= Space) {
+            got = Text;
+        }
+    };
+    const auto unknown = [&](std::string source) {
+        if (skipping == 0 && !result.unknown) {
+            result.unknown = RcUnknown{file_, in.line(), variable, std::move(source), {}};
+        }
+    };
+    const auto insert = [&](const std::optional<RcValue>& value) {
+        if (value) {
+            append(value->text);
+            if (value->unknown && skipping == 0 && !result.unknown) {
+                result.unknown = value->unknown;
+            }
+        }
+        if (got <= Space) {
+            got = Text;
+        }
+    };
+    // A variable's value, or an unknown one for Procmail's arguments.
+    const auto value_of = [&](const std::string& name) -> std::optional<RcValue> {
+        if (skipping > 0) {
+            return std::nullopt;
+        }
+        if (!name.empty() && is_digit(name[0])) {
+            unknown("an argument Procmail is started with ($" + name +
+                    "), which only Procmail knows");
+            return std::nullopt;
+        }
+        return lookup(name);
+    };
+    // A character after a backslash, outside single quotes.
+    const auto escaped = [&](int c) {
+        const bool in_braces =
+            (got <= Text && braces > 0) || (got == Double && braces > quote_braces);
+        switch (c) {
+            case '#':
+                if (got > Space) {
+                    append("\\");
+                }
+                break;
+            case ' ':
+            case '\t':
+            case '\'':
+                if (got == Double) {
+                    append("\\");
+                }
+                break;
+            case '"':
+            case '\\':
+            case '$':
+            case '`':
+                break;
+            case '}':
+                if (!in_braces && got > Text) {
+                    append("\\");
+                }
+                break;
+            default:
+                if (got > Text) {
+                    append("\\");
+                }
+        }
+        literal(c);
+    };
+
+    int c = in.get();
+    for (;;) {
+        int next = end_of_text - 1;  // set: the byte to look at next, already read
+        switch (c) {
+            case end_of_text:
+                return overflow ? std::nullopt : std::optional<RcValue>(result);
+            case '\\':
+                if (got == Single) {
+                    literal(c);
+                    break;
+                }
+                c = in.get();
+                if (c == end_of_text) {
+                    continue;
+                }
+                if (c != '\n') {  // a backslash before a newline joins the lines
+                    escaped(c);
+                }
+                break;
+            case '`': {
+                if (got == Single) {
+                    literal(c);
+                    break;
+                }
+                const int line = in.line();
+                std::string command;
+                for (c = in.get(); c != end_of_text && c != '`' && !(c == '"' && got == Double);
+                     c = in.get()) {
+                    if (c == '\\') {
+                        c = in.get();
+                        if (c == end_of_text) {
+                            break;
+                        }
+                        if (c == '\n') {
+                            continue;
+                        }
+                        if (c != '\\' && c != '$' && c != '`' && !(c == '"' && got == Double)) {
+                            command.push_back('\\');
+                        }
+                    }
+                    command.push_back(static_cast<char>(c));
+                }
+                if (skipping == 0 && !result.unknown) {
+                    result.unknown =
+                        RcUnknown{file_,
+                                  line,
+                                  variable,
+                                  "the output of `" + command + "`, which Lurko does not run",
+                                  {}};
+                }
+                if (got != Double || c == '"' || got <= Space) {
+                    got = Text;
+                }
+                break;
+            }
+            case '"':
+                if (got == Double && quote_braces >= braces) {
+                    got = Text;
+                } else if (got == Double || got == Single) {
+                    literal(c);
+                } else {
+                    quote_braces = braces;
+                    got = Double;
+                }
+                break;
+            case '\'':
+                if (got == Double) {
+                    literal(c);
+                } else {
+                    got = got == Single ? Text : Single;
+                }
+                break;
+            case '}':
+                if ((got <= Text && braces > 0) || (got == Double && braces > quote_braces)) {
+                    --braces;
+                    if (skip_back && braces == skip_back->braces) {
+                        --skipping;
+                        out.resize(skip_back->at);
+                        got = skip_back->got;
+                        insert(skip_back->value);
+                        skip_back.reset();
+                    }
+                } else {
+                    literal(c);
+                }
+                break;
+            case '#':
+                if (got > Space) {
+                    literal(c);
+                    break;
+                }
+                in.skip_line();
+                return overflow ? std::nullopt : std::optional<RcValue>(result);
+            case '$': {
+                if (got == Single) {
+                    literal(c);
+                    break;
+                }
+                c = in.get();
+                if (c == '{') {
+                    std::string name;
+                    for (c = in.get(); name_char(c); c = in.get()) {
+                        name.push_back(static_cast<char>(c));
+                    }
+                    if (!name.empty() && is_digit(name[0]) && name.size() > 1) {
+                        break;  // a bad substitution: it and the byte after it are dropped
+                    }
+                    std::optional<RcValue> value = value_of(name);
+                    const bool set = value.has_value();
+                    const bool filled = set && (!value->text.empty() || value->unknown);
+                    bool take_word = false;
+                    if (c == ':') {
+                        c = in.get();
+                        if (c != '-' && c != '+') {
+                            break;
+                        }
+                        take_word = c == '-' ? !filled : filled;
+                        if (c == '+' && !filled) {
+                            value.reset();
+                        }
+                    } else if (c == '-' || c == '+') {
+                        take_word = c == '-' ? !set : set;
+                    } else if (c == '}') {
+                        insert(value);
+                        break;
+                    } else {
+                        break;
+                    }
+                    if (value && value->unknown && skipping == 0 && !result.unknown) {
+                        result.unknown = value->unknown;
+                    }
+                    if (!take_word && skipping == 0) {
+                        ++skipping;
+                        skip_back = SkipBack{out.size(), braces, value.value_or(RcValue{}), got};
+                    }
+                    ++braces;
+                    break;
+                }
+                if (c == end_of_text) {
+                    literal('$');
+                    continue;
+                }
+                if (c == '@') {
+                    if (got != Double) {
+                        next = c;  // "$@" outside quotes leaves the '@'
+                    }
+                    break;
+                }
+                if (c == '$') {
+                    unknown("Procmail's process id ($$), which only Procmail knows");
+                    insert(std::nullopt);
+                    break;
+                }
+                if (c == '?' || c == '#' || c == '=') {
+                    insert(RcValue{"0", {}});  // no program has run, no arguments, no score
+                    break;
+                }
+                if (c == '_') {
+                    insert(RcValue{underscore_, {}});
+                    break;
+                }
+                if (c == '-') {
+                    insert(value_of("LASTFOLDER"));
+                    break;
+                }
+                if (is_digit(c)) {
+                    insert(value_of(std::string(1, static_cast<char>(c))));
+                    break;
+                }
+                const bool quoted = c == '\\';
+                if (quoted) {
+                    c = in.get();
+                }
+                if (!name_char(c)) {
+                    literal('$');
+                    if (quoted && c != end_of_text) {
+                        if (c != '\n') {
+                            escaped(c);
+                        }
+                        break;
+                    }
+                    next = c;
+                    break;
+                }
+                std::string name;
+                for (; name_char(c); c = in.get()) {
+                    name.push_back(static_cast<char>(c));
+                }
+                std::optional<RcValue> value = value_of(name);
+                if (quoted && value) {
+                    // $\name: the value as a regular expression that matches it
+                    // literally, behind an empty group.
+                    std::string pattern = "()";
+                    for (const char special : value->text) {
+                        if (std::string_view("(|)*?+.^$[\\").find(special) !=
+                            std::string_view::npos) {
+                            pattern.push_back('\\');
+                        }
+                        pattern.push_back(special);
+                    }
+                    value->text = std::move(pattern);
+                }
+                insert(value);
+                next = c;
+                break;
+            }
+            case ' ':
+            case '\t':
+                if (got == Text) {
+                    if (mode == Mode::Assignment) {
+                        return overflow ? std::nullopt : std::optional<RcValue>(result);
+                    }
+                    got = Space;
+                    append(" ");
+                } else if (got > Text) {
+                    literal(c);
+                }
+                break;
+            case '\n':
+                if (got <= Text) {
+                    return overflow ? std::nullopt : std::optional<RcValue>(result);
+                }
+                literal(c);
+                break;
+            default:
+                literal(c);
+        }
+        c = next >= end_of_text ? next : in.get();
+    }
+}
+
+void RcEvaluator::run_file(const std::string& path, const Source& source,
+                           const std::string& underscore, std::size_t depth) {
+    const std::string outer_file = std::exchange(file_, path);
+    const std::string outer_underscore = std::exchange(underscore_, underscore);
+    open_files_.push_back(source.identity);
+    Cursor in(source.text);
+    int blocks = 0;  // braces open of recipes that did not match
+    while (!stopped_) {
+        for (;;) {
+            in.skip_blanks();
+            if (in.take('\n')) {
+                continue;
+            }
+            if (in.take('#')) {
+                in.skip_line();
+                continue;
+            }
+            break;
+        }
+        const int c = in.get();
+        if (c == end_of_text) {
+            break;
+        }
+        if (c == ':') {
+            skip_recipe(in, blocks);
+            continue;
+        }
+        if (c == '}') {
+            blocks = std::max(blocks - 1, 0);
+            continue;
+        }
+        in.unget(c);
+        bool valid = false;
+        const std::string name = in.name(valid);
+        if (!valid) {
+            if (name.empty()) {
+                in.skip_line();
+            }
+            continue;
+        }
+        in.skip_blanks();
+        std::optional<RcValue> value;  // nullopt: the name alone unsets it
+        if (in.take('=')) {
+            value = read_value(in, Mode::Assignment, blocks == 0, name);
+            if (!value) {
+                continue;
+            }
+        }
+        if (blocks == 0 && assign(name, value, depth) == Next::EndFile) {
+            break;
+        }
+    }
+    open_files_.pop_back();
+    file_ = outer_file;
+    underscore_ = outer_underscore;
+}
+
+void RcEvaluator::skip_recipe(Cursor& in, int& blocks) {
+    for (;;) {
+        // The flags line: the number of conditions, then letters.
+        const std::string flags = read_value(in, Mode::Words, false, {}).value_or(RcValue{}).text;
+        char* after = nullptr;
+        long conditions = std::strtol(flags.c_str(), &after, 10);
+        if (after == flags.c_str()) {
+            const std::string_view letters = std::string_view(flags).substr(0, flags.find(':'));
+            conditions = letters.find_first_of("AaEe") == std::string_view::npos ? 1 : 0;
+        }
+        bool skipped_empty = false;
+        bool again = false;
+        for (;;) {
+            in.skip_blanks();
+            --conditions;
+            if (!in.take('*') && conditions < 0) {
+                if (in.take('#')) {
+                    in.skip_line();
+                    continue;
+                }
+                if (in.take('\n')) {
+                    skipped_empty = true;
+                    continue;
+                }
+                again = skipped_empty && in.take(':');  // an action is missing
+                break;
+            }
+            in.skip_blanks();
+            in.skip_continued_line();
+        }
+        if (!again) {
+            break;
+        }
+    }
+    // The action.
+    in.skip_blanks();
+    const int c = in.get();
+    if (c == '|') {
+        in.skip_continued_line();
+        return;
+    }
+    if (c == end_of_text || c == '!') {
+        if (c == '!') {
+            read_value(in, Mode::Words, false, {});
+        }
+        return;
+    }
+    in.unget(c);
+    bool valid = false;
+    const std::string name = in.name(valid);
+    if (valid) {
+        in.skip_blanks();
+        if (in.take('=')) {
+            in.skip_blanks();
+            if (in.take('|')) {  // VAR=|command takes its output
+                in.skip_continued_line();
+                return;
+            }
+            in.take('!');
+        }
+    } else if (name.empty() && in.take('{')) {
+        if (in.take(' ') || in.take('\t') || in.take('\n')) {
+            ++blocks;
+            return;
+        }
+    }
+    read_value(in, Mode::Words, false, {});
+}
+
+RcValue RcEvaluator::resolve(const RcValue& value) const {
+    if (value.unknown || value.text.starts_with('/')) {
+        return value;
+    }
+    if (directory_.unknown) {
+        return directory_;
+    }
+    return RcValue{join(directory_.text, value.text), {}};
+}
+
+void RcEvaluator::stop_unknown(RcUnknown unknown, const std::string& needed_by) {
+    unknown.needed_by = needed_by;
+    logfile = RcValue{{}, unknown};
+    mail_dir = logfile;
+    stopped_ = true;
+}
+
+RcEvaluator::Next RcEvaluator::assign(const std::string& name, const std::optional<RcValue>& value,
+                                      std::size_t depth) {
+    variables_[name] = value;
+    const RcValue text = value.value_or(RcValue{});
+    if (name == "MAILDIR") {
+        const RcValue target = resolve(text);
+        if (target.unknown) {
+            directory_ = target;
+        } else if (!text.text.empty() && is_directory(target.text)) {
+            directory_.text = target.text;
+        } else {
+            variables_[name] = RcValue{".", {}};  // a failed chdir leaves the directory
+        }
+        mail_dir = directory_;
+    } else if (name == "LOGFILE") {
+        logfile = text.text.empty() && !text.unknown ? text : resolve(text);
+        if (logfile.unknown) {
+            logfile.unknown->needed_by = name;
+        }
+    } else if (name == "INCLUDERC" || name == "SWITCHRC") {
+        return read_rc(name, text, name == "SWITCHRC", depth);
+    } else if (name == "HOST" && !text.unknown && text.text != host_name()) {
+        stopped_ = true;  // Procmail stops reading rc files on another host
+    }
+    return Next::Continue;
+}
+
+RcEvaluator::Next RcEvaluator::read_rc(const std::string& name, const RcValue& value,
+                                       bool switching, std::size_t depth) {
+    if (value.text.empty() || value.text == dev_null) {
+        // INCLUDERC reads nothing; SWITCHRC leaves the file being read.
+        return value.unknown ? (stop_unknown(*value.unknown, name), Next::EndFile)
+                             : (switching ? Next::EndFile : Next::Continue);
+    }
+    const RcValue path = resolve(value);
+    if (path.unknown) {
+        stop_unknown(*path.unknown, name);
+        return Next::EndFile;
+    }
+    const std::optional<Source> source = read_file_(path.text);
+    if (!source) {
+        return Next::Continue;  // Procmail says it could not read it, and goes on
+    }
+    const bool open =
+        std::find(open_files_.begin(), open_files_.end(), source->identity) != open_files_.end();
+    if (!open && depth + 1 < include_depth && !source->text.empty()) {
+        // $_ names an included file with MAILDIR in front of a relative name.
+        const std::optional<RcValue> maildir = lookup("MAILDIR");
+        std::string underscore = value.text;
+        if (!value.text.starts_with('/') && maildir && maildir->text.starts_with('/')) {
+            underscore = join(maildir->text, value.text);
+        }
+        run_file(path.text, *source, underscore, depth + 1);
+    }
+    return switching ? Next::EndFile : Next::Continue;
+}

@@ -45,8 +45,10 @@ RcScanner::RcScanner(IfMissing if_missing) : home(home_directory()) {
     if (const std::optional<RcEvaluator::Source> source = read(rc_path)) {
         rc.evaluate(rc_path, *source);
     }
-    found_logfile = rc.logfile.text;
     unknown_logfile = rc.logfile.unknown;
+    if (!unknown_logfile) {
+        found_logfile = rc.logfile.text;
+    }
     if (rc.mail_dir && !rc.mail_dir->unknown) {
         mail_dir = rc.mail_dir->text;
     }

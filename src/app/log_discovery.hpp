@@ -35,7 +35,8 @@ public:
 
     std::string home;
     std::string found_logfile;  // the log's path; empty when the rc names none
-    // Set when the log's path needs what only Procmail knows.
+    // Set when the log's path needs what only Procmail knows (found_logfile
+    // is empty then).
     std::optional<RcUnknown> unknown_logfile;
     // The directory of the folders, when the rc sets MAILDIR and it is known.
     std::optional<std::string> mail_dir;

@@ -130,6 +130,7 @@ public:
         return name;
     }
     int line() const { return line_; }
+    bool at_end() const { return at_ >= text_.size(); }
 
 private:
     std::string_view text_;
@@ -562,7 +563,8 @@ void RcEvaluator::skip_recipe(Cursor& in, int& blocks) {
         // The flags line: the number of conditions, then letters.
         const std::string flags = read_value(in, Mode::Words, false, {}).value_or(RcValue{}).text;
         char* after = nullptr;
-        long conditions = std::strtol(flags.c_str(), &after, 10);
+        // Procmail keeps the number in an int.
+        int conditions = static_cast<int>(std::strtol(flags.c_str(), &after, 10));
         if (after == flags.c_str()) {
             const std::string_view letters = std::string_view(flags).substr(0, flags.find(':'));
             conditions = letters.find_first_of("AaEe") == std::string_view::npos ? 1 : 0;
@@ -582,6 +584,9 @@ void RcEvaluator::skip_recipe(Cursor& in, int& blocks) {
                     continue;
                 }
                 again = skipped_empty && in.take(':');  // an action is missing
+                break;
+            }
+            if (in.at_end()) {
                 break;
             }
             in.skip_blanks();

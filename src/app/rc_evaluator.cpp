@@ -173,59 +173,186 @@ std::optional<RcValue> RcEvaluator::lookup(const std::string& name) const {
     return std::nullopt;
 }
 
-std::optional<RcValue> RcEvaluator::read_value(Cursor& in, Mode mode, bool evaluate,
-                                               const std::string& variable) {
-    // The states of Procmail's parser.
-    enum State { Nothing = -1, Space = 0, Text = 1, Double = 2, Single = 3 };
-    int got = Nothing;
-    int braces = 0;        // ${name...} open
-    int quote_braces = 0;  // of them, those opened before the double quote
-    int skipping = evaluate ? 0 : 1;
-    // The alternative of a ${name:-word} that is not taken is read and then
-    // replaced by the variable's value.
-    struct SkipBack {
-        std::size_t at;
-        int braces;
-        RcValue value;
-        int got;
-    };
-    std::optional<SkipBack> skip_back;
-    RcValue result;
-    std::string& out = result.text;
-    bool overflow = false;
+// One value as Procmail's parser reads it, a byte at a time: the state of
+// its quoting, the ${...} open, and the alternative being passed over.
+class RcEvaluator::ValueReader {
+public:
+    ValueReader(RcEvaluator& rc, Cursor& in, Mode mode, bool evaluate, const std::string& variable)
+        : rc_(rc), in_(in), mode_(mode), skipping_(evaluate ? 0 : 1), variable_(variable) {}
 
-    const auto append = [&](std::string_view text) {
-        if (out.size() + text.size() > value_limit) {
-            overflow = true;
+    std::optional<RcValue> read() {
+        int c = in_.get();
+        while (step(c)) {
+            c = next_ >= end_of_text ? next_ : in_.get();
+            next_ = no_byte;
+        }
+        return overflow_ ? std::nullopt : std::optional<RcValue>(result_);
+    }
+
+private:
+    // Procmail's states: nothing read yet, blanks after a word, a word, and
+    // inside double or single quotes.
+    enum State { Nothing = -1, Space = 0, Text = 1, Double = 2, Single = 3 };
+    static constexpr int no_byte = end_of_text - 1;
+
+    // Takes one byte; false when the value has ended.
+    bool step(int c) {
+        switch (c) {
+            case end_of_text:
+                return false;
+            case '\\':
+                if (got_ == Single) {
+                    literal(c);
+                } else if (c = in_.get(); c == end_of_text) {
+                    return false;
+                } else if (c != '\n') {  // a backslash before a newline joins the lines
+                    escaped(c);
+                }
+                return true;
+            case '`':
+                if (got_ == Single) {
+                    literal(c);
+                } else {
+                    command();
+                }
+                return true;
+            case '"':
+                if (got_ == Double && quote_braces_ >= braces_) {
+                    got_ = Text;
+                } else if (got_ == Double || got_ == Single) {
+                    literal(c);
+                } else {
+                    quote_braces_ = braces_;
+                    got_ = Double;
+                }
+                return true;
+            case '\'':
+                if (got_ == Double) {
+                    literal(c);
+                } else {
+                    got_ = got_ == Single ? Text : Single;
+                }
+                return true;
+            case '}':
+                if (in_braces()) {
+                    close_brace();
+                } else {
+                    literal(c);
+                }
+                return true;
+            case '#':
+                if (got_ <= Space) {  // a comment where a word would begin
+                    in_.skip_line();
+                    return false;
+                }
+                literal(c);
+                return true;
+            case '$':
+                if (got_ == Single) {
+                    literal(c);
+                } else {
+                    substitution();
+                }
+                return true;
+            case ' ':
+            case '\t':
+                if (got_ == Text) {
+                    if (mode_ == Mode::Assignment) {
+                        return false;
+                    }
+                    got_ = Space;
+                    append(" ");
+                } else if (got_ > Text) {
+                    literal(c);
+                }
+                return true;
+            case '\n':
+                if (got_ <= Text) {
+                    return false;
+                }
+                literal(c);
+                return true;
+            default:
+                literal(c);
+                return true;
+        }
+    }
+
+    bool in_braces() const {
+        return (got_ <= Text && braces_ > 0) || (got_ == Double && braces_ > quote_braces_);
+    }
+
+    void append(std::string_view text) {
+        if (result_.text.size() + text.size() > value_limit) {
+            overflow_ = true;
         } else {
-            out.append(text);
+            result_.text.append(text);
         }
-    };
-    const auto literal = [&](int c) {
+    }
+
+    void literal(int c) {
         append(std::string(1, static_cast<char>(c)));
-        if (got <= Space) {
-            got = Text;
+        if (got_ <= Space) {
+            got_ = Text;
         }
-    };
-    const auto unknown = [&](std::string source) {
-        if (skipping == 0 && !result.unknown) {
-            result.unknown = RcUnknown{file_, in.line(), variable, std::move(source), {}};
+    }
+
+    // A byte after a backslash, outside single quotes: inside double quotes
+    // the backslash mostly stays.
+    void escaped(int c) {
+        bool keep_backslash = got_ > Text;
+        switch (c) {
+            case '#':
+                keep_backslash = got_ > Space;
+                break;
+            case ' ':
+            case '\t':
+            case '\'':
+                keep_backslash = got_ == Double;
+                break;
+            case '"':
+            case '\\':
+            case '$':
+            case '`':
+                keep_backslash = false;
+                break;
+            case '}':
+                keep_backslash = keep_backslash && !in_braces();
+                break;
+            default:
+                break;
         }
-    };
-    const auto insert = [&](const std::optional<RcValue>& value) {
+        if (keep_backslash) {
+            append("\\");
+        }
+        literal(c);
+    }
+
+    void unknown(RcUnknown unknown) {
+        if (skipping_ == 0 && !result_.unknown) {
+            result_.unknown = std::move(unknown);
+        }
+    }
+
+    void unknown(std::string source) {
+        unknown(RcUnknown{rc_.file_, in_.line(), variable_, std::move(source), {}});
+    }
+
+    void insert(const std::optional<RcValue>& value) {
         if (value) {
             append(value->text);
-            if (value->unknown && skipping == 0 && !result.unknown) {
-                result.unknown = value->unknown;
+            if (value->unknown) {
+                unknown(*value->unknown);
             }
         }
-        if (got <= Space) {
-            got = Text;
+        if (got_ <= Space) {
+            got_ = Text;
         }
-    };
-    // A variable's value, or an unknown one for Procmail's arguments.
-    const auto value_of = [&](const std::string& name) -> std::optional<RcValue> {
-        if (skipping > 0) {
+    }
+
+    // A variable's value; Procmail's arguments are unknown.
+    std::optional<RcValue> value_of(const std::string& name) {
+        if (skipping_ > 0) {
             return std::nullopt;
         }
         if (!name.empty() && is_digit(name[0])) {
@@ -233,272 +360,191 @@ std::optional<RcValue> RcEvaluator::read_value(Cursor& in, Mode mode, bool evalu
                     "), which only Procmail knows");
             return std::nullopt;
         }
-        return lookup(name);
-    };
-    // A character after a backslash, outside single quotes.
-    const auto escaped = [&](int c) {
-        const bool in_braces =
-            (got <= Text && braces > 0) || (got == Double && braces > quote_braces);
-        switch (c) {
-            case '#':
-                if (got > Space) {
-                    append("\\");
-                }
-                break;
-            case ' ':
-            case '\t':
-            case '\'':
-                if (got == Double) {
-                    append("\\");
-                }
-                break;
-            case '"':
-            case '\\':
-            case '$':
-            case '`':
-                break;
-            case '}':
-                if (!in_braces && got > Text) {
-                    append("\\");
-                }
-                break;
-            default:
-                if (got > Text) {
-                    append("\\");
-                }
-        }
-        literal(c);
-    };
+        return rc_.lookup(name);
+    }
 
-    int c = in.get();
-    for (;;) {
-        int next = end_of_text - 1;  // set: the byte to look at next, already read
-        switch (c) {
-            case end_of_text:
-                return overflow ? std::nullopt : std::optional<RcValue>(result);
-            case '\\':
-                if (got == Single) {
-                    literal(c);
+    // `command`, which is never run: the value is unknown.
+    void command() {
+        const int line = in_.line();
+        std::string text;
+        int c = in_.get();
+        for (; c != end_of_text && c != '`' && !(c == '"' && got_ == Double); c = in_.get()) {
+            if (c == '\\') {
+                c = in_.get();
+                if (c == end_of_text) {
                     break;
                 }
-                c = in.get();
-                if (c == end_of_text) {
+                if (c == '\n') {
                     continue;
                 }
-                if (c != '\n') {  // a backslash before a newline joins the lines
+                if (c != '\\' && c != '$' && c != '`' && !(c == '"' && got_ == Double)) {
+                    text.push_back('\\');
+                }
+            }
+            text.push_back(static_cast<char>(c));
+        }
+        unknown(RcUnknown{rc_.file_,
+                          line,
+                          variable_,
+                          "the output of `" + text + "`, which Lurko does not run",
+                          {}});
+        if (got_ != Double || c == '"') {  // a double quote ends the command and the quotes
+            got_ = Text;
+        }
+    }
+
+    // After a '$'.
+    void substitution() {
+        int c = in_.get();
+        switch (c) {
+            case '{':
+                braced();
+                return;
+            case end_of_text:
+                literal('$');
+                next_ = c;
+                return;
+            case '@':  // no arguments; outside double quotes the '@' stays
+                if (got_ != Double) {
+                    next_ = c;
+                }
+                return;
+            case '$':
+                unknown("Procmail's process id ($$), which only Procmail knows");
+                insert(std::nullopt);
+                return;
+            case '?':  // no program has run, no arguments, no score
+            case '#':
+            case '=':
+                insert(RcValue{"0", {}});
+                return;
+            case '_':
+                insert(RcValue{rc_.underscore_, {}});
+                return;
+            case '-':
+                insert(value_of("LASTFOLDER"));
+                return;
+            default:
+                break;
+        }
+        if (is_digit(c)) {
+            insert(value_of(std::string(1, static_cast<char>(c))));
+            return;
+        }
+        const bool quoted = c == '\\';
+        if (quoted) {
+            c = in_.get();
+        }
+        if (!name_char(c)) {
+            literal('$');
+            if (quoted && c != end_of_text) {
+                if (c != '\n') {
                     escaped(c);
                 }
-                break;
-            case '`': {
-                if (got == Single) {
-                    literal(c);
-                    break;
-                }
-                const int line = in.line();
-                std::string command;
-                for (c = in.get(); c != end_of_text && c != '`' && !(c == '"' && got == Double);
-                     c = in.get()) {
-                    if (c == '\\') {
-                        c = in.get();
-                        if (c == end_of_text) {
-                            break;
-                        }
-                        if (c == '\n') {
-                            continue;
-                        }
-                        if (c != '\\' && c != '$' && c != '`' && !(c == '"' && got == Double)) {
-                            command.push_back('\\');
-                        }
-                    }
-                    command.push_back(static_cast<char>(c));
-                }
-                if (skipping == 0 && !result.unknown) {
-                    result.unknown =
-                        RcUnknown{file_,
-                                  line,
-                                  variable,
-                                  "the output of `" + command + "`, which Lurko does not run",
-                                  {}};
-                }
-                if (got != Double || c == '"' || got <= Space) {
-                    got = Text;
-                }
-                break;
+            } else {
+                next_ = c;
             }
-            case '"':
-                if (got == Double && quote_braces >= braces) {
-                    got = Text;
-                } else if (got == Double || got == Single) {
-                    literal(c);
-                } else {
-                    quote_braces = braces;
-                    got = Double;
-                }
-                break;
-            case '\'':
-                if (got == Double) {
-                    literal(c);
-                } else {
-                    got = got == Single ? Text : Single;
-                }
-                break;
-            case '}':
-                if ((got <= Text && braces > 0) || (got == Double && braces > quote_braces)) {
-                    --braces;
-                    if (skip_back && braces == skip_back->braces) {
-                        --skipping;
-                        out.resize(skip_back->at);
-                        got = skip_back->got;
-                        insert(skip_back->value);
-                        skip_back.reset();
-                    }
-                } else {
-                    literal(c);
-                }
-                break;
-            case '#':
-                if (got > Space) {
-                    literal(c);
-                    break;
-                }
-                in.skip_line();
-                return overflow ? std::nullopt : std::optional<RcValue>(result);
-            case '$': {
-                if (got == Single) {
-                    literal(c);
-                    break;
-                }
-                c = in.get();
-                if (c == '{') {
-                    std::string name;
-                    for (c = in.get(); name_char(c); c = in.get()) {
-                        name.push_back(static_cast<char>(c));
-                    }
-                    if (!name.empty() && is_digit(name[0]) && name.size() > 1) {
-                        break;  // a bad substitution: it and the byte after it are dropped
-                    }
-                    std::optional<RcValue> value = value_of(name);
-                    const bool set = value.has_value();
-                    const bool filled = set && (!value->text.empty() || value->unknown);
-                    bool take_word = false;
-                    if (c == ':') {
-                        c = in.get();
-                        if (c != '-' && c != '+') {
-                            break;
-                        }
-                        take_word = c == '-' ? !filled : filled;
-                        if (c == '+' && !filled) {
-                            value.reset();
-                        }
-                    } else if (c == '-' || c == '+') {
-                        take_word = c == '-' ? !set : set;
-                    } else if (c == '}') {
-                        insert(value);
-                        break;
-                    } else {
-                        break;
-                    }
-                    if (value && value->unknown && skipping == 0 && !result.unknown) {
-                        result.unknown = value->unknown;
-                    }
-                    if (!take_word && skipping == 0) {
-                        ++skipping;
-                        skip_back = SkipBack{out.size(), braces, value.value_or(RcValue{}), got};
-                    }
-                    ++braces;
-                    break;
-                }
-                if (c == end_of_text) {
-                    literal('$');
-                    continue;
-                }
-                if (c == '@') {
-                    if (got != Double) {
-                        next = c;  // "$@" outside quotes leaves the '@'
-                    }
-                    break;
-                }
-                if (c == '$') {
-                    unknown("Procmail's process id ($$), which only Procmail knows");
-                    insert(std::nullopt);
-                    break;
-                }
-                if (c == '?' || c == '#' || c == '=') {
-                    insert(RcValue{"0", {}});  // no program has run, no arguments, no score
-                    break;
-                }
-                if (c == '_') {
-                    insert(RcValue{underscore_, {}});
-                    break;
-                }
-                if (c == '-') {
-                    insert(value_of("LASTFOLDER"));
-                    break;
-                }
-                if (is_digit(c)) {
-                    insert(value_of(std::string(1, static_cast<char>(c))));
-                    break;
-                }
-                const bool quoted = c == '\\';
-                if (quoted) {
-                    c = in.get();
-                }
-                if (!name_char(c)) {
-                    literal('$');
-                    if (quoted && c != end_of_text) {
-                        if (c != '\n') {
-                            escaped(c);
-                        }
-                        break;
-                    }
-                    next = c;
-                    break;
-                }
-                std::string name;
-                for (; name_char(c); c = in.get()) {
-                    name.push_back(static_cast<char>(c));
-                }
-                std::optional<RcValue> value = value_of(name);
-                if (quoted && value) {
-                    // $\name: the value as a regular expression that matches it
-                    // literally, behind an empty group.
-                    std::string pattern = "()";
-                    for (const char special : value->text) {
-                        if (std::string_view("(|)*?+.^$[\\").find(special) !=
-                            std::string_view::npos) {
-                            pattern.push_back('\\');
-                        }
-                        pattern.push_back(special);
-                    }
-                    value->text = std::move(pattern);
-                }
-                insert(value);
-                next = c;
-                break;
-            }
-            case ' ':
-            case '\t':
-                if (got == Text) {
-                    if (mode == Mode::Assignment) {
-                        return overflow ? std::nullopt : std::optional<RcValue>(result);
-                    }
-                    got = Space;
-                    append(" ");
-                } else if (got > Text) {
-                    literal(c);
-                }
-                break;
-            case '\n':
-                if (got <= Text) {
-                    return overflow ? std::nullopt : std::optional<RcValue>(result);
-                }
-                literal(c);
-                break;
-            default:
-                literal(c);
+            return;
         }
-        c = next >= end_of_text ? next : in.get();
+        std::string name;
+        for (; name_char(c); c = in_.get()) {
+            name.push_back(static_cast<char>(c));
+        }
+        next_ = c;
+        std::optional<RcValue> value = value_of(name);
+        if (quoted) {
+            // $\name: the value as a regular expression that matches it
+            // literally, behind an empty group.
+            std::string pattern = "()";
+            for (const char special : value.value_or(RcValue{}).text) {
+                if (std::string_view("(|)*?+.^$[\\").find(special) != std::string_view::npos) {
+                    pattern.push_back('\\');
+                }
+                pattern.push_back(special);
+            }
+            value = RcValue{std::move(pattern), value ? value->unknown : std::nullopt};
+        }
+        insert(value);
     }
+
+    // After "${": ${name}, or ${name:-word} and the like, whose word is read
+    // when it is taken, and otherwise passed over and replaced by the value.
+    void braced() {
+        std::string name;
+        int c = in_.get();
+        for (; name_char(c); c = in_.get()) {
+            name.push_back(static_cast<char>(c));
+        }
+        if (!name.empty() && is_digit(name[0]) && name.size() > 1) {
+            return;  // a bad substitution: it and the byte after it are dropped
+        }
+        std::optional<RcValue> value = value_of(name);
+        const bool set = value.has_value();
+        const bool filled = set && (!value->text.empty() || value->unknown);
+        bool take_word = false;
+        if (c == '}') {
+            insert(value);
+            return;
+        }
+        if (c == ':') {
+            c = in_.get();
+            if (c != '-' && c != '+') {
+                return;
+            }
+            take_word = c == '-' ? !filled : filled;
+            if (!filled) {
+                value.reset();
+            }
+        } else if (c == '-' || c == '+') {
+            take_word = c == '-' ? !set : set;
+        } else {
+            return;
+        }
+        if (value && value->unknown) {
+            unknown(*value->unknown);
+        }
+        if (!take_word && skipping_ == 0) {
+            ++skipping_;
+            skip_back_ = SkipBack{result_.text.size(), braces_, value.value_or(RcValue{}), got_};
+        }
+        ++braces_;
+    }
+
+    void close_brace() {
+        --braces_;
+        if (skip_back_ && braces_ == skip_back_->braces) {
+            --skipping_;
+            result_.text.resize(skip_back_->at);
+            got_ = skip_back_->got;
+            insert(skip_back_->value);
+            skip_back_.reset();
+        }
+    }
+
+    struct SkipBack {
+        std::size_t at;  // where the passed-over word began
+        int braces;
+        RcValue value;
+        int got;
+    };
+
+    RcEvaluator& rc_;
+    Cursor& in_;
+    Mode mode_;
+    int skipping_;  // above 0: nothing is looked up or marked unknown
+    const std::string& variable_;
+    int got_ = Nothing;
+    int braces_ = 0;        // ${name...} open
+    int quote_braces_ = 0;  // of them, those opened before the double quote
+    std::optional<SkipBack> skip_back_;
+    RcValue result_;
+    bool overflow_ = false;
+    int next_ = no_byte;  // a byte already read, to take next
+};
+
+std::optional<RcValue> RcEvaluator::read_value(Cursor& in, Mode mode, bool evaluate,
+                                               const std::string& variable) {
+    return ValueReader(*this, in, mode, evaluate, variable).read();
 }
 
 void RcEvaluator::run_file(const std::string& path, const Source& source,

@@ -68,6 +68,7 @@ public:
 
 private:
     class Cursor;
+    class ValueReader;
     enum class Mode { Assignment, Words };
     enum class Next { Continue, EndFile };
 

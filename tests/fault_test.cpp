@@ -491,8 +491,10 @@ TEST_F(Faults, MailClientMissingOrFailing) {
         const std::string top_row = term->row_text(1);
         for (const char* key : {"g", "o", "c"}) {
             term->type(key);
-            // The screen comes back whole after each run.
-            term->pump(Milliseconds(300));
+            // Each failure is told until a key, which is no command (j would
+            // move the selection); then the screen comes back whole.
+            ASSERT_TRUE(term->wait_for_text("lurko: \"" + client)) << term->screen();
+            term->type("j");
             ASSERT_TRUE(shows_row(*term, 1, top_row));
             ASSERT_TRUE(shows_status(*term, status_line(2, 2)));
         }

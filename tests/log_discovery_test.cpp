@@ -104,6 +104,8 @@ TEST_F(RcScannerTest, MaildirMovesRelativeNamesAndIncludesNestOnce) {
                      "MAILDIR=missing\nX=`exit 1`\nINCLUDERC=$HOME/.procmailrc\n");
     EXPECT_EQ(logfile_of("MAILDIR=$HOME/Mail\nINCLUDERC=a.rc\n"), home.path() + "/Mail/inner");
     EXPECT_EQ(RcScanner().mail_dir, home.path() + "/Mail");
+    // A directory from a command is forgotten once MAILDIR is known again.
+    EXPECT_EQ(logfile_of("MAILDIR=`pwd`\nMAILDIR=$HOME\nLOGFILE=log\n"), home.path() + "/log");
 }
 
 TEST_F(RcScannerTest, NoLogfileLineGivesNothing) {

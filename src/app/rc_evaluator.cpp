@@ -102,15 +102,12 @@ public:
     // A line and those a trailing backslash joins to it, as a recipe's
     // condition or command is read.
     void skip_continued_line() {
-        int last = end_of_text;
+        bool joined = false;  // the line so far ends in a backslash
         for (int c = get(); c != end_of_text; c = get()) {
-            if (c == '\n') {
-                if (last != '\\') {
-                    return;
-                }
-                c = end_of_text;
+            if (c == '\n' && !joined) {
+                return;
             }
-            last = c;
+            joined = c == '\\';
         }
     }
     // A variable name as Procmail takes one at the start of a statement: a
@@ -210,10 +207,13 @@ private:
                 }
                 return true;
             case '`':
+            case '$':
                 if (got_ == Single) {
                     literal(c);
-                } else {
+                } else if (c == '`') {
                     command();
+                } else {
+                    substitution();
                 }
                 return true;
             case '"':
@@ -246,13 +246,6 @@ private:
                     return false;
                 }
                 literal(c);
-                return true;
-            case '$':
-                if (got_ == Single) {
-                    literal(c);
-                } else {
-                    substitution();
-                }
                 return true;
             case ' ':
             case '\t':
@@ -700,10 +693,8 @@ RcEvaluator::Next RcEvaluator::assign(const std::string& name, const std::option
     const RcValue text = value.value_or(RcValue{});
     if (name == "MAILDIR") {
         const RcValue target = resolve(text);
-        if (target.unknown) {
+        if (target.unknown || (!text.text.empty() && is_directory(target.text))) {
             directory_ = target;
-        } else if (!text.text.empty() && is_directory(target.text)) {
-            directory_.text = target.text;
         } else {
             variables_[name] = RcValue{".", {}};  // a failed chdir leaves the directory
         }

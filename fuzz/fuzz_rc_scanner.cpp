@@ -1,43 +1,67 @@
-// Fuzzes the reading of ~/.procmailrc: the input is the rc file. RcScanner
-// reads it from a HOME of this process's own, and scans it again from a
-// stream fed in short reads with other home directories; the log path it finds
-// must be the one the rules give: the value of the last line that starts with
-// "LOGFILE=", among the lines the line scanner hands on (at most 4095 bytes,
-// cut at a NUL), with its first "$HOME" replaced by the home directory.
+// Fuzzes the reading of ~/.procmailrc: the input is the rc file, read by
+// RcScanner from a HOME of this process's own and evaluated as Procmail
+// would. Nothing may crash or grow without bound: the log's path is empty or
+// absolute and no longer than a directory the system can name plus one
+// value. The evaluator run straight on the text gives what RcScanner gives
+// through its line reading, when no line is cut or left out. And the log's
+// path, written back as a single-quoted LOGFILE= line, reads back the same
+// (when it fits in a value).
+
+#include <limits.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <istream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "app/log_discovery.hpp"
+#include "app/rc_evaluator.hpp"
 #include "fuzz_support.hpp"
 
 namespace {
 
-constexpr std::string_view home_variable = "$HOME";
-
-std::string expected_logfile(std::string_view rc, std::string_view home) {
-    std::string found;
-    for (const std::string_view line : fuzz::scanned_lines(rc)) {
-        if (line.starts_with(RcScanner::logfile_keyword)) {
-            found = line.substr(RcScanner::logfile_keyword.size());
-            if (const std::size_t at = found.find(home_variable); at != std::string::npos) {
-                found.replace(at, home_variable.size(), home);
-            }
+// True when the line scanner hands on every byte of the text: no NUL, no
+// line over the limit.
+bool read_whole(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    std::size_t length = 0;
+    for (const char c : text) {
+        length = c == '\n' ? 0 : length + 1;
+        if (length > LineScanner::line_limit) {
+            return false;
         }
     }
-    return found;
+    return true;
 }
 
-void expect_logfile(const RcScanner& rc, std::string_view data, const char* what) {
-    const std::string want = expected_logfile(data, rc.home);
-    if (rc.found_logfile != want) {
-        fuzz::fail(what,
-                   "home [" + rc.home + "]\ngot  [" + rc.found_logfile + "]\nwant [" + want + "]");
+// `text` as one single-quoted Procmail word: a quote in it closes the quotes,
+// stands escaped and opens them again.
+std::string single_quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string unknown_text(const std::optional<RcUnknown>& unknown) {
+    return unknown ? unknown->message() : "(known)";
+}
+
+void expect_same(const RcScanner& scanner, const RcEvaluator& direct) {
+    const std::optional<std::string> direct_dir = direct.mail_dir && !direct.mail_dir->unknown
+                                                      ? std::optional(direct.mail_dir->text)
+                                                      : std::nullopt;
+    if (scanner.found_logfile != (direct.logfile.unknown ? "" : direct.logfile.text) ||
+        unknown_text(scanner.unknown_logfile) != unknown_text(direct.logfile.unknown) ||
+        scanner.mail_dir != direct_dir) {
+        fuzz::fail("RcScanner and the evaluator on the text agree",
+                   "scanner [" + scanner.found_logfile + "] " +
+                       unknown_text(scanner.unknown_logfile) + "\ndirect  [" + direct.logfile.text +
+                       "] " + unknown_text(direct.logfile.unknown));
     }
 }
 
@@ -53,22 +77,45 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string_view data(reinterpret_cast<const char*>(bytes), size);
-    fuzz::write_file(fuzz::scratch_path(".procmailrc"), data);
-    RcScanner rc;
-    fuzz::check(rc.home == fuzz::scratch_dir(), "the home directory is HOME");
-    expect_logfile(rc, data, "RcScanner finds the rc file's log path");
+    const std::string rc_path = fuzz::scratch_path(".procmailrc");
+    fuzz::write_file(rc_path, data);
+    RcScanner scanner(RcScanner::IfMissing::Ignore);
+    fuzz::check(scanner.home == fuzz::scratch_dir(), "the home directory is HOME");
+    const std::string& log = scanner.found_logfile;
+    fuzz::check(log.empty() || log.starts_with('/'), "the log's path is absolute");
+    fuzz::check(log.size() <= PATH_MAX + 1 + RcEvaluator::value_limit,
+                "the log's path is no longer than a directory and a value");
+    fuzz::check(!scanner.mail_dir || scanner.mail_dir->size() < PATH_MAX,
+                "the folder directory is one the system can name");
+    if (scanner.unknown_logfile) {
+        const std::string message = scanner.unknown_logfile->message();
+        fuzz::check(message.ends_with("; give the log as an argument"),
+                    "an unknown log asks for the log as an argument");
+    }
 
-    // The same text scanned again, from a stream fed in short reads, with
-    // another home: one holding "$HOME" (the replacement is not expanded
-    // again), an empty one, or one from the input.
-    fuzz::Choices choices(fuzz::hash_of(data));
-    const std::string homes[] = {"/home/$HOME/x", "",
-                                 std::string(data.substr(0, choices.below(64)))};
-    rc.home = homes[choices.below(std::size(homes))];
-    rc.found_logfile.clear();
-    fuzz::PieceStreamBuf pieces(data, choices.next(), 1 + choices.below(4 * 4096));
-    std::istream in(&pieces);
-    rc.scan(in);
-    expect_logfile(rc, data, "RcScanner::scan finds the log path in a stream");
+    if (read_whole(data)) {
+        std::string text(data);
+        if (!text.empty() && !text.ends_with('\n')) {
+            text.push_back('\n');  // as the line reading ends the last line
+        }
+        const std::optional<RcEvaluator::Source> source = scanner.read(rc_path);
+        fuzz::check(source.has_value(), "the rc file is read");
+        RcEvaluator direct(scanner.home,
+                           [&scanner](const std::string& path) { return scanner.read(path); });
+        direct.evaluate(rc_path, RcEvaluator::Source{text, source->identity});
+        expect_same(scanner, direct);
+    }
+
+    if (!log.empty() && !scanner.unknown_logfile && log.size() <= RcEvaluator::value_limit) {
+        const std::string written = "LOGFILE=" + single_quoted(log) + "\n";
+        if (read_whole(written)) {
+            fuzz::write_file(rc_path, written);
+            const RcScanner again(RcScanner::IfMissing::Ignore);
+            if (again.found_logfile != log) {
+                fuzz::fail("the log's path written back reads the same",
+                           "was  [" + log + "]\ngot  [" + again.found_logfile + "]");
+            }
+        }
+    }
     return 0;
 }

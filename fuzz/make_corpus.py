@@ -10,7 +10,8 @@ from and makes it again:
   - logs that /usr/bin/procmail writes here and now for a few messages,
   - hand-made edge cases: CRLF, NUL bytes, lines at and over the line limit,
     empty files, entries cut short, names that sort close together;
-  - .procmailrc files: the sample one and edge cases around LOGFILE=.
+  - .procmailrc files: the sample one, the forms of Procmail's manual, recipes,
+    includes, commands and edge cases around LOGFILE=.
 
   fuzz/make_corpus.py
 """
@@ -230,6 +231,17 @@ def rc_files(out):
     write(out, "over-limit", b"LOGFILE=/kept\nLOGFILE=/" + b"x" * 4200 + b"\n")
     write(out, "at-limit", b"LOGFILE=/" + b"y" * (LINE_LIMIT - 9) + b"\n")
     write(out, "over-limit-then-more", b"LOGFILE=/" + b"x" * 4200 + b"\nLOGFILE=$HOME/after\n")
+    write(out, "manual-forms",
+          b"MAILDIR=$HOME/Mail  #you'd better make sure it exists\nLOGFILE=$MAILDIR/from  #rec\n"
+          b"PMDIR=$HOME/.procmail\nLOGFILE=$PMDIR/log\n LOGFILE = ${LOGDIR:-$HOME/logs}/pm.log\n"
+          b"LOGFILE='$HOME'\\ \"${HOME+x}${U:+y}${U-z}\"\\\nprocmail.log\n")
+    write(out, "recipes",
+          b":0\n* ^Subject: x\n{\n  LOGFILE=/in\n  :0 c\n  ! a@b \\\n c@d\n}\n:0 Wh\n| cat \\\n -\n"
+          b":0\nX=|date\n:\n^Old-style\nbox\nLOGFILE=/out\n")
+    write(out, "includes",
+          b"MAILDIR=$HOME\nINCLUDERC=.procmailrc\nINCLUDERC=$_\nLOGFILE=$_.log\n"
+          b"SWITCHRC=/dev/null\nLOGFILE=/never\n")
+    write(out, "commands", b"X=`date`\nLOGFILE=$HOME/$X\nLOGFILE=\"`echo \\\"x`\"\nLOGFILE=$$\n")
 
 
 def main():

@@ -55,7 +55,7 @@ protected:
     ScopedHome scoped_home{home.path()};
 };
 
-TEST_F(RcScannerTest, OnlyLinesThatStartWithTheKeywordCount) {
+TEST_F(RcScannerTest, TheLastAssignmentOutsideRecipesWins) {
     EXPECT_EQ(logfile_of("MAILDIR=$HOME/Mail\n"
                          "# LOGFILE=$HOME/commented\n"
                          " LOGFILE=$HOME/indented\n"
@@ -64,31 +64,48 @@ TEST_F(RcScannerTest, OnlyLinesThatStartWithTheKeywordCount) {
                          "LOGFILE =$HOME/spaced\n"
                          "LOGFILE=$HOME/procmail.log\n"
                          "LOGFILEX=$HOME/other\n"
+                         ":0\n* ^Subject: x\n{\n  LOGFILE=$HOME/in-braces\n}\n"
+                         ":0 c\n! LOGFILE=$HOME/forward\n"
                          "VERBOSE=off\n"),
               home.path() + "/procmail.log");
 }
 
-TEST_F(RcScannerTest, ValueIsKeptAsWritten) {
-    EXPECT_EQ(logfile_of("LOGFILE=\"$HOME/log\"  # comment \r\n"),
-              "\"" + home.path() + "/log\"  # comment \r");
+TEST_F(RcScannerTest, ValueIsReadAsProcmailReadsIt) {
+    EXPECT_EQ(logfile_of("LOGFILE=\"$HOME/log\"  # comment \r\n"), home.path() + "/log");
     EXPECT_EQ(logfile_of("LOGFILE=/var/log/procmail"), "/var/log/procmail");  // no newline
     EXPECT_EQ(logfile_of("LOGFILE=\n"), "");
-    EXPECT_EQ(logfile_of("LOGFILE=a\0b\n"s), "a");
+    EXPECT_EQ(logfile_of("LOGFILE=a\0b\n"s), home.path() + "/a");
+    EXPECT_EQ(logfile_of("LOGFILE='$HOME'\\ \"${HOME}\"\\\n.log\n"),
+              home.path() + "/$HOME " + home.path() + ".log");
 }
 
 TEST_F(RcScannerTest, LastLineWinsEvenWhenEmpty) {
-    EXPECT_EQ(logfile_of("LOGFILE=first\nLOGFILE=second\n"), "second");
+    const std::string in_home = home.path() + "/";
+    EXPECT_EQ(logfile_of("LOGFILE=first\nLOGFILE=second\n"), in_home + "second");
     EXPECT_EQ(logfile_of("LOGFILE=first\nLOGFILE=\n"), "");
-    EXPECT_EQ(logfile_of("LOGFILE=first\nLOGFILE=" + std::string(5000, 'x') + "\n"), "first");
+    EXPECT_EQ(logfile_of("LOGFILE=first\nLOGFILE=" + std::string(5000, 'x') + "\n"),
+              in_home + "first");
     // An over-long line of anything hides nothing after it.
-    EXPECT_EQ(logfile_of("# " + std::string(5000, '#') + "\nLOGFILE=after\n"), "after");
+    EXPECT_EQ(logfile_of("# " + std::string(5000, '#') + "\nLOGFILE=after\n"), in_home + "after");
 }
 
-TEST_F(RcScannerTest, OnlyTheFirstHomeIsReplaced) {
-    EXPECT_EQ(logfile_of("LOGFILE=$HOME/$HOME/log\n"), home.path() + "/$HOME/log");
-    EXPECT_EQ(logfile_of("LOGFILE=${HOME}/$LOGNAME/$HOME\n"), "${HOME}/$LOGNAME/" + home.path());
-    EXPECT_EQ(logfile_of("LOGFILE=$HOMEDIR\n"), home.path() + "DIR");
-    EXPECT_EQ(logfile_of("LOGFILE=$HOM/log\n"), "$HOM/log");
+TEST_F(RcScannerTest, EveryVariableIsSubstituted) {
+    EXPECT_EQ(logfile_of("LOGFILE=$HOME/$HOME/log\n"), home.path() + "/" + home.path() + "/log");
+    EXPECT_EQ(logfile_of("PM=$HOME/pm\nLOGFILE=${PM}/${NONE:-log}${PM+.}${PM:+x}${NONE-y}\n"),
+              home.path() + "/pm/log.xy");
+    EXPECT_EQ(logfile_of("LOGFILE=$HOMEDIR\n"), "");
+    EXPECT_EQ(logfile_of("LOGFILE=$HOM/log\n"), "/log");
+}
+
+TEST_F(RcScannerTest, MaildirMovesRelativeNamesAndIncludesNestOnce) {
+    fs::create_directory(home / "Mail");
+    test::write_file(home / "Mail/a.rc", "INCLUDERC=a.rc\nLOGFILE=inner\nINCLUDERC=b.rc\n");
+    test::write_file(home / "Mail/b.rc",
+                     "MAILDIR=missing\nX=`exit 1`\nINCLUDERC=$HOME/.procmailrc\n");
+    EXPECT_EQ(logfile_of("MAILDIR=$HOME/Mail\nINCLUDERC=a.rc\n"), home.path() + "/Mail/inner");
+    EXPECT_EQ(RcScanner().mail_dir, home.path() + "/Mail");
+    // A directory from a command is forgotten once MAILDIR is known again.
+    EXPECT_EQ(logfile_of("MAILDIR=`pwd`\nMAILDIR=$HOME\nLOGFILE=log\n"), home.path() + "/log");
 }
 
 TEST_F(RcScannerTest, NoLogfileLineGivesNothing) {

@@ -138,6 +138,7 @@ TEST_F(MonitorTest, ClientCommandsGetTheirArguments) {
 
 TEST_F(MonitorTest, ClientSettingsFromTheCommandLine) {
     test::write_file(log, log_entry("a@x", "one", "inbox"));
+    test::write_file(home / ".procmailrc", "MAILDIR=$HOME\n");  // -M wins over it
     const RecordingClient client(home, false);
     // The settings reach the shell as written: words split at blanks, "$HOME"
     // expanded; compose works without a folder.
@@ -160,6 +161,47 @@ TEST_F(MonitorTest, ClientSettingsFromTheCommandLine) {
                                   {"--config", home / "rc", "-s", "two words"},
                               }));
     quit(*term);
+}
+
+TEST_F(MonitorTest, FoldersOpenInTheRcsMaildir) {
+    test::write_file(log, log_entry("a@x", "one", "lists") + log_entry("b@x", "two", "/var/me"));
+    // The rc's value is a path, not shell text: its quote and blank stay.
+    fs::create_directory(home / "my 'Mail'");
+    test::write_file(home / ".procmailrc", "MAILDIR=\"$HOME/my 'Mail'\"\nMAILDIR=missing\n");
+    const RecordingClient client(home, false);
+    std::unique_ptr<Terminal> term = start_drawn({"-m", client.script()});
+    for (const std::string name : {"lists", "/var/me"}) {
+        ASSERT_TRUE(select_folder(*term, name));
+        term->press(Key::Enter);
+        ASSERT_TRUE(client.wait_for_calls(*term, name == "lists" ? 1 : 2));
+    }
+    EXPECT_EQ(client.calls(),
+              (std::vector<Call>{{"-f", home / "my 'Mail'/lists"}, {"-f", "//var/me"}}));
+    quit(*term);
+}
+
+TEST_F(MonitorTest, FailingClientStaysReadableUntilAKey) {
+    use_sample_log();
+    const std::string client = home / "client";
+    test::write_file(client, "#!/bin/sh\necho \"cannot open $2\"\nexit 3\n");
+    fs::permissions(client, fs::perms::owner_all);
+    std::unique_ptr<Terminal> term = start_drawn({"-m", client}, 24, 160);
+    ASSERT_TRUE(shows_row(*term, 1, "->    15 N friends"));
+    const std::vector<std::string> screen = all_rows(*term);
+
+    term->press(Key::Enter);
+    const std::string said =
+        "lurko: \"" + client +
+        " -f $HOME/mail//'friends'\" exited with status 3 -- press a key to return";
+    ASSERT_TRUE(term->wait_for_text(said)) << term->screen();
+    term->pump(quiet_time);
+    EXPECT_TRUE(term->contains("cannot open " + home.path() + "/mail//friends")) << term->screen();
+    EXPECT_TRUE(term->contains(said));
+    // The key is the wait's alone: as a command, d would remove the folder.
+    term->type("d");
+    ASSERT_TRUE(shows_rows(*term, screen));
+    quit(*term);
+    EXPECT_EQ(test::read_file(log), test::read_file(sample_path()));
 }
 
 TEST_F(MonitorTest, FolderNamesFromTheLogReachTheClientAsOneWord) {
@@ -303,8 +345,8 @@ TEST_F(MonitorTest, RealMuttOpensTheSelectedFolder) {
     }
     ASSERT_TRUE(fs::is_regular_file(home / "Mail/friends"));
 
-    std::unique_ptr<Terminal> term =
-        start_drawn({"-m", "mutt -n -F /dev/null", "-M", "$HOME/Mail/"});
+    // The folders are where the rc's MAILDIR says.
+    std::unique_ptr<Terminal> term = start_drawn({"-m", "mutt -n -F /dev/null"});
     ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 3 in 2 folders"));
     ASSERT_TRUE(shows_row(*term, 1, "->     2   friends"));
     const std::vector<std::string> screen = all_rows(*term);

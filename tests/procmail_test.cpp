@@ -195,4 +195,76 @@ TEST(RealProcmail, ReportAgreesWithTheDeliveries) {
     EXPECT_EQ(folder_lines, reference.out);
 }
 
+// Each way of naming the log that Procmail's own manual and users' rc files
+// use: Procmail delivers one mail with that rc, and lurko, given no log, must
+// read the very file Procmail wrote.
+TEST(RealProcmail, LurkoFindsTheLogEveryRcFormNames) {
+    ASSERT_TRUE(fs::exists(procmail::binary)) << "the set-up script installs procmail";
+    struct Form {
+        const char* rc;
+        const char* included = "";  // $HOME/Mail/log.rc
+    };
+    const Form forms[] = {
+        {"MAILDIR=$HOME/Mail  #you'd better make sure it exists\n"
+         "LOGFILE=$MAILDIR/from  #recommended\n"},
+        {"LOGFILE=\"$HOME/.procmail.log\"\n"},
+        {"LOGFILE=${HOME}/procmail.log\n"},
+        {"MAILDIR=$HOME/Mail\nLOGFILE=procmail.log\n"},
+        {"PMDIR=$HOME/.procmail\nLOGFILE=$PMDIR/log\n"},
+        {"LOGFILE=${LOGDIR:-$HOME/logs}/pm.log\n"},
+        {"LOGFILE=$HOME/pm.log # the log\n"},
+        {"LOGFILE = $HOME/pm.log\n"},
+        {"  LOGFILE=$HOME/pm.log\n"},
+        {"LOGFILE=$HOME/first.log\nLOGFILE=$HOME/second.log\n"},
+        {":0\n* ^Subject: never\n{\n  LOGFILE=$HOME/inside.log\n}\nLOGFILE=$HOME/outside.log\n"},
+        {"MAILDIR=$HOME/Mail\nINCLUDERC=log.rc\n", "LOGFILE=$HOME/included.log\n"},
+    };
+    for (const Form& form : forms) {
+        test::TempDir home;
+        // Into /dev/null: Procmail waits a second after the first mail of a
+        // new mailbox.
+        test::write_file(home / ".procmailrc", std::string("DEFAULT=/dev/null\n") + form.rc);
+        for (const char* directory : {"Mail", ".procmail", "logs"}) {
+            fs::create_directory(home / directory);
+        }
+        test::write_file(home / "Mail/log.rc", form.included);
+        test::write_file(home / "message", text_of({1, Route::Default, "a@example.org", "hi"}));
+        ASSERT_EQ(test::run({"/bin/sh", "-c", procmail::deliver_command, "sh", home.path(),
+                             home / "message"},
+                            {}, home.path())
+                      .status,
+                  0)
+            << form.rc;
+        std::vector<std::string> logs;  // what Procmail wrote a Folder line into
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(home.path())) {
+            if (entry.is_regular_file() &&
+                test::read_file(entry.path()).find("  Folder: ") != std::string::npos) {
+                logs.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(logs.size(), 1u) << form.rc;
+        const test::RunResult found =
+            test::run_lurko({"-o", "-w"}, {{"HOME", home.path()}, {"LOGDIR", std::nullopt}});
+        EXPECT_EQ(found.status, 0) << form.rc << found.out;
+        EXPECT_EQ(found.out, test::run_lurko({"-o", "-w", logs[0]}).out) << form.rc;
+        EXPECT_NE(found.out.find("a@example.org: hi"), std::string::npos) << form.rc;
+    }
+
+    // A command is never run: Procmail runs it, lurko names it and stops.
+    test::TempDir home;
+    const std::string rc = home / ".procmailrc";
+    test::write_file(rc, "DEFAULT=/dev/null\nLOGFILE=`touch $HOME/ran; echo $HOME/log`\n");
+    test::write_file(home / "message", text_of({1, Route::Default, "a@example.org", "hi"}));
+    fs::create_directory(home / "Mail");
+    test::run({"/bin/sh", "-c", procmail::deliver_command, "sh", home.path(), home / "message"});
+    ASSERT_TRUE(fs::exists(home / "log") && fs::remove(home / "ran"));
+    const test::RunResult refused = test::run_lurko({"-o"}, {{"HOME", home.path()}});
+    EXPECT_EQ(refused.out, "lurko error: " + rc +
+                               " line 2: LOGFILE needs the output of `touch $HOME/ran; echo "
+                               "$HOME/log`, which Lurko does not run; give the log as an "
+                               "argument\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_FALSE(fs::exists(home / "ran"));
+}
+
 }  // namespace

@@ -82,7 +82,10 @@ inline constexpr OptionRow option_table[] = {
      {},
      Value::Required,
      "Specify directory where mailfolders are stored",
-     [](Settings& s, const char* value) { s.mail_dir = value; }},
+     [](Settings& s, const char* value) {
+         s.mail_dir = value;
+         s.mail_dir_given = true;
+     }},
     {'p',
      {},
      Value::Required,

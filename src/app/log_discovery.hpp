@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/rc_evaluator.hpp"
 #include "log/line_scanner.hpp"
 
 // True when stat succeeds on the path: any kind of entry, a directory too;
@@ -13,21 +15,35 @@ bool file_exists(const std::string& path);
 // user's password entry, else the empty text.
 std::string home_directory();
 
-// Reads the LOGFILE= line of ~/.procmailrc. Construction does the whole
-// search and ends the process through fatal_error when there is no rc file.
+// Reads ~/.procmailrc, and the rc files it includes, and evaluates them as
+// Procmail does for a mail that matches no recipe (see RcEvaluator): the log
+// Procmail writes and the directory its folders are in. Construction does
+// the whole search; with IfMissing::Fail a missing rc file ends the process
+// through fatal_error.
 //
-// The last LOGFILE= line at the very start of a line wins; its value is taken
-// as written (quotes, blanks and comments included) except that the first
-// "$HOME" in it is replaced by the home directory.
+// The files are read line by line, every line: a line cut at a NUL byte, and
+// one of more than line_limit bytes left out, as the log's lines are.
 class RcScanner : public LineScanner {
 public:
-    static constexpr std::string_view logfile_keyword = "LOGFILE=";
+    enum class IfMissing { Fail, Ignore };
 
-    RcScanner();
+    explicit RcScanner(IfMissing if_missing = IfMissing::Fail);
+
+    // Reads one rc file: nullopt when it is not a regular file or cannot be
+    // opened.
+    std::optional<RcEvaluator::Source> read(const std::string& path);
 
     std::string home;
-    std::string found_logfile;
+    std::string found_logfile;  // the log's path; empty when the rc names none
+    // Set when the log's path needs what only Procmail knows (found_logfile
+    // is empty then).
+    std::optional<RcUnknown> unknown_logfile;
+    // The directory of the folders, when the rc sets MAILDIR and it is known.
+    std::optional<std::string> mail_dir;
 
 protected:
     void on_match(std::string_view line, int index) override;
+
+private:
+    std::string text_;  // of the file being read
 };

@@ -17,7 +17,8 @@ enum class Notify : unsigned char {
 struct Settings {
     std::string mail_program = "mutt";     // -m: the mail client
     std::string mail_prefix = "-f";        // -p: client words before a folder path
-    std::string mail_dir = "$HOME/mail/";  // -M: where the folders are
+    std::string mail_dir = "$HOME/mail/";  // -M: where the folders are, else the rc's MAILDIR
+    bool mail_dir_given = false;           // -M was on the command line
     std::string compose_args = "-e 'unset autoedit' -s ''";  // -C: client words to write a mail
     std::string logfile;                                     // last positional argument
     bool loop = true;              // -l / -o: interactive monitor, or one-shot report

@@ -86,7 +86,7 @@ LineScanner::Keyword::Keyword(std::string_view keyword) : text(keyword) {
 }
 
 bool LineScanner::Keyword::starts(std::string_view line) const {
-    if (line.empty() || line.size() < text.size()) {
+    if (line.size() < text.size()) {
         return false;
     }
     if (line.size() < 8) {
@@ -109,8 +109,9 @@ bool LineScanner::Keyword::starts(std::string_view line) const {
 bool LineScanner::matches(std::string_view keyword, std::string_view line) const {
     // Most lines differ from a keyword in their first byte: test that before
     // comparing the rest.
-    return !line.empty() && line.size() >= keyword.size() && line[0] == keyword[0] &&
-           std::memcmp(line.data(), keyword.data(), keyword.size()) == 0;
+    return line.size() >= keyword.size() &&
+           (keyword.empty() || (line[0] == keyword[0] &&
+                                std::memcmp(line.data(), keyword.data(), keyword.size()) == 0));
 }
 
 void LineScanner::dispatch(std::span<const Keyword> words, std::string_view line,

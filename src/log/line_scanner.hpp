@@ -25,8 +25,9 @@ class LineScanner {
 public:
     static constexpr std::size_t line_limit = 4095;
 
-    // True when the line begins with the whole keyword; an empty line matches
-    // nothing. Byte for byte: case and blanks count.
+    // True when the line begins with the whole keyword: an empty line matches
+    // only the empty keyword, which matches every line. Byte for byte: case
+    // and blanks count.
     bool matches(std::string_view keyword, std::string_view line) const;
 
     virtual ~LineScanner() = default;

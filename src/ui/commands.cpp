@@ -1,16 +1,22 @@
 #include "ui/commands.hpp"
 
 #include <curses.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "app/monitor.hpp"
+#include "app/signals.hpp"
 #include "log/log_maintenance.hpp"
 #include "ui/key_bindings.hpp"
 #include "ui/rows.hpp"
@@ -18,11 +24,58 @@
 #include "ui/screen_text.hpp"
 #include "ui/window.hpp"
 
+namespace {
+
+// How a command that failed ended, from the status std::system gave.
+std::string failure(int status) {
+    if (status == -1) {
+        return "could not be started";
+    }
+    if (WIFSIGNALED(status)) {
+        return "was ended by a signal (" + std::string(signal_name(WTERMSIG(status))) + ")";
+    }
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+// Reads one key from the terminal in the shell's modes, without echo and
+// without waiting for a line, then drops whatever else a key sent (the rest
+// of an arrow's sequence). Input at its end ends the wait.
+void wait_for_key() {
+    termios shell_modes{};
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &shell_modes) == 0;
+    if (terminal) {
+        termios one_key = shell_modes;
+        one_key.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        one_key.c_cc[VMIN] = 1;
+        one_key.c_cc[VTIME] = 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &one_key);
+    }
+    char key = 0;
+    while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+    }
+    if (terminal) {
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &shell_modes);
+    }
+}
+
+}  // namespace
+
 void run_external(const std::string& command_line) {
     def_prog_mode();
     endwin();
-    // The client's exit status is its own business: nothing to report.
-    static_cast<void>(std::system(command_line.c_str()));
+    const int status = std::system(command_line.c_str());
+    if (status == 0) {
+        return;
+    }
+    // What the command said stays on the terminal until the user has seen it.
+    const std::string prompt =
+        "lurko: \"" + command_line + "\" " + failure(status) + " -- press a key to return";
+    std::fwrite(prompt.data(), 1, prompt.size(), stdout);
+    std::fflush(stdout);
+    wait_for_key();
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
 }
 
 std::string shell_quoted(std::string_view text) {

@@ -6,9 +6,10 @@
 #include "app/settings.hpp"
 
 // Hands the terminal to a shell command: saves the program's terminal modes,
-// leaves curses mode and runs the line with the shell, waiting for it. The
-// command's exit status is not looked at; the monitor loop restores the
-// screen on its next pass.
+// leaves curses mode and runs the line with the shell, waiting for it. When
+// the command fails (a status other than 0, a signal, or no shell), one line
+// says so under its output and a key is waited for, so that what it said
+// can be read; the monitor loop restores the screen on its next pass.
 void run_external(const std::string& command_line);
 
 // `text` as one word for the shell: in single quotes, each quote in it

@@ -72,7 +72,7 @@ public:
 
     // Asks for a line of text on the bottom bar after `prompt`; nothing when
     // the user cancels it (Escape, ^G).
-    std::optional<std::string> ask(std::string_view prompt);
+    std::optional<std::string> ask(std::string_view prompt) const;
 
     // Carries out a command that moves the selection or the view; false
     // for any other command, which it leaves alone.

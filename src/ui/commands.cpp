@@ -324,7 +324,7 @@ bool Monitor::find_folder(std::string_view text, bool backwards) {
     return false;
 }
 
-std::optional<std::string> Monitor::ask(std::string_view prompt) {
+std::optional<std::string> Monitor::ask(std::string_view prompt) const {
     Window bar(stdscr);
     bar.resized();
     std::string text;

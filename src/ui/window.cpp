@@ -116,7 +116,11 @@ void set_paint(WINDOW* window, Highlight highlight, Paint paint) {
             wattrset(window, COLOR_PAIR(selection_pair) | (colour ? 0 : A_REVERSE) | A_BOLD);
             break;
         case Paint::Bar:
-            wattrset(window, (colour ? COLOR_PAIR(bar_pair) : A_REVERSE) | A_BOLD);
+            if (colour) {
+                wattrset(window, COLOR_PAIR(bar_pair) | A_BOLD);
+            } else {
+                wattrset(window, A_REVERSE | A_BOLD);
+            }
             break;
     }
 }

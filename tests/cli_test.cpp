@@ -228,19 +228,35 @@ TEST(ClearLog, MissingLogIsAnErrorAndIsNotCreated) {
     EXPECT_FALSE(fs::exists(log));
 }
 
-TEST(ClearLog, LogThatCannotBeEmptiedIsNotReported) {
+TEST(ClearLog, LogThatCannotBeEmptiedIsReported) {
     test::TempDir dir;
     const std::string log = dir / "a-directory";
     fs::create_directory(log);
     test::write_file(dir / "a-directory/keep", "x");
     const test::RunResult result = test::run_lurko({"-c", log});
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err,
+              "lurko error: Could not clear Procmail logfile '" + log + "': Is a directory\n");
+    EXPECT_EQ(result.status, 1);
     EXPECT_EQ(test::read_file(dir / "a-directory/keep"), "x");
     // A FIFO that nobody reads is not waited on.
     const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(test::run_lurko({"-c", fifo}).status, 0);
+    EXPECT_EQ(test::run_lurko({"-c", fifo}).status, 1);
+}
+
+TEST(ClearLog, UndoBringsTheLogBack) {
+    test::TempDir dir;
+    const std::string log = dir / "procmail.log";
+    const std::string text = test::read_file(test::data_file("noisy.log"));
+    test::write_file(log, text);
+    EXPECT_EQ(test::run_lurko({"-c", log}).status, 0);
+    test::append_file(log, "From late@x\n  Folder: inbox\n");
+    EXPECT_EQ(test::run_lurko({"--undo", log}).status, 0);
+    EXPECT_EQ(test::read_file(log), text + "From late@x\n  Folder: inbox\n");
+    const test::RunResult again = test::run_lurko({"--undo", log});
+    EXPECT_EQ(again.err, "lurko: Nothing to undo\n");
+    EXPECT_EQ(again.status, 1);
 }
 
 // ---------------------------------------------------------------------------

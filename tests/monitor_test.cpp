@@ -579,6 +579,7 @@ TEST_F(MonitorTest, RemoveFolderTakesOnlyItsEntriesOutOfTheLog) {
     term->type("d");
     ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 34 in 11 folders"));
     EXPECT_EQ(term->row_text(1), "      15 N friends");
+    EXPECT_EQ(term->row_text(22), "Removed /dev/null (2 mails) -- u to undo");
 
     // An entry runs from the line after the previous Folder line up to its
     // own Folder line, so the "spam dropped" lines go with the /dev/null
@@ -597,6 +598,7 @@ TEST_F(MonitorTest, RemoveFolderTakesOnlyItsEntriesOutOfTheLog) {
     cut("From reports@example.com", "  Folder: reports/msg.MB");
     cut("From mum@family.example.org", "  Folder: family and friends");
     cut("From dad@family.example.org", "  Folder: family and friends");
+    const std::string before_last_removal = expected;
     cut("spam dropped\nFrom spammer@", "  Folder: /dev/null");
     cut("spam dropped\nFrom spammer2@", "  Folder: /dev/null");
     ASSERT_TRUE(term->settle());
@@ -606,6 +608,16 @@ TEST_F(MonitorTest, RemoveFolderTakesOnlyItsEntriesOutOfTheLog) {
     deliver(log, "reports/msg.New");
     ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 35 in 12 folders"));
     EXPECT_TRUE(term->contains("1 N reports"));
+
+    // u takes back the last removal: its entries back in their places, the
+    // delivery since after them; a second u has nothing left to take back.
+    const std::string delivered = test::read_file(log).substr(expected.size());
+    term->type("u");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 37 in 13 folders"));
+    EXPECT_EQ(term->row_text(22), "Undone");
+    term->type("u");
+    ASSERT_TRUE(shows_row(*term, 22, "Nothing to undo"));
+    EXPECT_EQ(test::read_file(log), before_last_removal + delivered);
     quit(*term);
 }
 
@@ -632,10 +644,19 @@ TEST_F(MonitorTest, ClearLogEmptiesTheLogAndTheList) {
     term->type("r");
     std::vector<std::string> empty_screen(24, "");
     empty_screen[0] = "Lurko -- New mail: 0 in 0 folders";
-    empty_screen[22] = keys_at_80;
+    empty_screen[22] = "Log emptied (42 mails) -- u to undo";
     empty_screen[23] = version;
     ASSERT_TRUE(shows_rows(*term, empty_screen));
     EXPECT_EQ(test::read_file(log), "");
+    // Taken back and emptied again: the key summary is back after a key.
+    term->type("u");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 42 in 15 folders"));
+    EXPECT_EQ(test::read_file(log), test::read_file(sample_path()));
+    term->type("r");
+    ASSERT_TRUE(shows_status(*term, "Lurko -- New mail: 0 in 0 folders"));
+    term->type("l");
+    empty_screen[22] = keys_at_80;
+    ASSERT_TRUE(shows_rows(*term, empty_screen));
     EXPECT_EQ(term->cursor(), (test::Position{0, 79}));
 
     // The bell toggled on shows in the bar at once; the next delivery rings

@@ -128,6 +128,17 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+// Every test program keeps the journals of the logs it changes (and those of
+// the Lurkos it starts) in a directory of its own, never in the user's.
+const struct StateHome {
+    TempDir dir;
+    StateHome() { ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1); }
+} state_home;
+
+}  // namespace
+
 LocaleScope::LocaleScope(const char* name) : locale_(::newlocale(LC_ALL_MASK, name, nullptr)) {
     if (locale_ != nullptr) {
         previous_ = ::uselocale(locale_);

@@ -43,7 +43,7 @@ enum class Value : unsigned char { None, Required, Optional };
 
 // The codes of the options that have a long name only: below the printable
 // letters, so that none is a letter of the option string.
-enum LongOnly : char { Follow = 1, Json, Status, NotifyOption, OnNew, Ignore, NoMouse };
+enum LongOnly : char { Follow = 1, Json, Status, NotifyOption, OnNew, Ignore, NoMouse, UndoOption };
 
 // One option of the command line: its letter (or LongOnly code), its long
 // name (none when empty), whether it takes a value, its line in the usage
@@ -155,6 +155,8 @@ inline constexpr OptionRow option_table[] = {
      [](Settings& s, const char* value) { s.ignore.emplace_back(value); }, "GLOB"},
     {NoMouse, "no-mouse", Value::None, "Leave the mouse to the terminal, to select text with it",
      [](Settings& s, const char*) { s.mouse = false; }},
+    {UndoOption, "undo", Value::None, "Undo the last removal or emptying of the log and exit",
+     [](Settings& s, const char*) { s.undo = true; }},
 };
 
 // The getopt option string the table makes: each letter, with a colon after

@@ -12,6 +12,7 @@
 enum class Command : unsigned char;  // ui/key_bindings.hpp
 class Window;                        // ui/window.hpp
 struct ListShape;                    // ui/rows.hpp
+struct MaintenanceResult;            // log/log_maintenance.hpp
 
 // The controller of one run: it refers to the settings and the log scanner,
 // owned by the program entry, and holds the selection of the monitor.
@@ -87,8 +88,15 @@ public:
     void clamp_selection(std::uint32_t if_empty);
 
     // Drops the selected folder from the list (the list must not be empty)
-    // and, `from_log`, its entries from the log file.
+    // and, `from_log`, its entries from the log file: then only when they
+    // could be removed, and the bottom bar tells how it went.
     void remove_selected(bool from_log);
+
+    // After a change to the log: the bottom bar says how it went (`failed`
+    // before the reason, or `done`), and a changed log is read again; false
+    // when the change failed.
+    bool change_log(const MaintenanceResult& result, std::string_view failed,
+                    std::string_view done);
 
     // Draws the main screen into `screen` (not refreshed): the top bar with
     // `status`, the folder rows and the selection marker, the bottom bar with

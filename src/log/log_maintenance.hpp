@@ -1,14 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Empties the log, creating it when it is missing. A log that cannot be
-// opened is left as it was, silently: the caller has nothing to add. Writers
-// are held off meanwhile where the system allows it (see rewrite_log).
-void truncate_log(const std::string& path);
 
 // Splits a log into entries as it streams past and tells which bytes stay
 // when the entries of one folder go. An entry is the run of lines after the
@@ -70,29 +67,50 @@ private:
 // The log without the entries of the folder `folder_name` (see LogFilter).
 std::string filter_log(std::string_view log, std::string_view folder_name);
 
-// What rewrite_log did. The program ignores it (failures are silent there);
-// it tells tests which path was taken.
+// What a change to the log did.
 enum class RewriteOutcome {
-    Rewritten,  // entries were removed from the log
-    Unchanged,  // no entry names the folder: the log was not written at all
-    Failed,     // the log could not be opened, read or written; see rewrite_log
+    Rewritten,  // the log was changed
+    Unchanged,  // nothing to change: the log was not written at all
+    Failed,     // the log could not be changed; it holds what it held
 };
 
-// Removes the entries of `folder_name` from the log file in place, keeping its
-// inode, owner, permissions, links and every other byte. The file is streamed
-// through in blocks, what stays written behind what is read, so the memory it
-// takes does not grow with the log.
+struct MaintenanceResult {
+    RewriteOutcome outcome = RewriteOutcome::Unchanged;
+    // Failed: why, for the user ("No space left on device"). Unchanged, of
+    // an undo: what there was not to do.
+    std::string reason;
+};
+
+// The changes below are one at a time per log, between all Lurkos (a lock
+// file), and journalled: before the log is touched, what is removed and the
+// new bytes are on disk under $XDG_STATE_HOME/lurko, so that a change cut
+// short by a crash is finished by the next start (recover_log), one that
+// fails is rolled back, and the last one can be undone. The log keeps its
+// inode, owner, permissions and links.
 //
 // Writers are held off with a Linux write lease where one can be had: while
 // it is held every other open of the file waits, so no delivery can come in
 // between. Where none can be had (the log belongs to another user, a file
-// system without leases, a program that keeps the log open), the rewrite is
-// done all the same, and what was appended meanwhile is moved after the
-// result; a delivery appended in the last moment before the truncation is
-// then lost.
-RewriteOutcome rewrite_log(const std::string& path, std::string_view folder_name);
+// system without leases, a program that keeps the log open), what was
+// appended meanwhile is moved after the result, pass after pass, and the log
+// is cut only when nothing came since the last look; when deliveries keep
+// coming for seconds, the change is rolled back instead. Another program
+// that cuts or replaces the log meanwhile wins: nothing more is written.
 
-// Steps 2 to 4 of rewrite_log on a log open for reading and writing, `size`
-// bytes long when opened, streamed through in blocks of `block_size` bytes.
-RewriteOutcome rewrite_open_log(int fd, std::uint64_t size, std::string_view folder_name,
-                                std::size_t block_size);
+// Removes the entries of `folder_name` (see LogFilter), streamed through in
+// blocks of `block_size` bytes: the memory it takes does not grow with the
+// log.
+MaintenanceResult rewrite_log(const std::string& path, std::string_view folder_name,
+                              std::size_t block_size = std::size_t{1} << 20);
+
+// Empties the log, creating it when it is missing.
+MaintenanceResult truncate_log(const std::string& path);
+
+// Undoes the last removal or emptying of the log: the removed entries back
+// in their places and what was delivered since after them. Unchanged, with
+// the reason, when there is none to undo or the log has changed since.
+MaintenanceResult undo_log(const std::string& path);
+
+// Finishes (or rolls back) a change to the log that a crash or a failed write
+// left unfinished; what was done, for the user, when there was one.
+std::optional<std::string> recover_log(const std::string& path);

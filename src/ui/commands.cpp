@@ -163,9 +163,11 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
             run(settings.mail_program + " " + settings.compose_args);
             break;
         case Command::ClearLog:
-            settings.truncate_log();
-            log.forget_read_position();
-            drop_typeahead = true;
+            change_log(truncate_log(settings.logfile), "Could not empty the log: ",
+                       "Log emptied (" + mails_text(log.total()) + ") -- u to undo");
+            break;
+        case Command::Undo:
+            change_log(undo_log(settings.logfile), "Could not undo: ", "Undone");
             break;
         case Command::Redraw:
             log.reread_next_update();  // the log as it is, marks as read kept
@@ -199,17 +201,40 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
 void Monitor::remove_selected(bool from_log) {
     const auto count = static_cast<std::uint32_t>(log.folders().size());
     // The list holds the name only while the folder is in it.
-    const std::string name = log.folders()[std::min(selected, count - 1)]->name;
+    const Folder& folder = *log.folders()[std::min(selected, count - 1)];
+    const std::string name = folder.name;
+    if (from_log &&
+        !change_log(rewrite_log(settings.logfile, name), "Could not remove " + name + ": ",
+                    "Removed " + name + " (" + mails_text(folder.count) + ") -- u to undo")) {
+        return;  // the folder stays listed while its entries stay in the log
+    }
     log.remove_folder(name);
     clamp_selection(no_row);
     show_selection();
-    if (from_log) {
-        // Silent on failure: the folder then comes back with the log's next
-        // change, as after a mark as read.
-        rewrite_log(settings.logfile, name);
-        log.forget_read_position();
-        drop_typeahead = true;
+}
+
+bool Monitor::change_log(const MaintenanceResult& result, std::string_view failed,
+                         std::string_view done) {
+    switch (result.outcome) {
+        case RewriteOutcome::Failed:
+            message = std::string(failed) + result.reason;
+            return false;
+        case RewriteOutcome::Rewritten:
+            message = done;
+            break;
+        case RewriteOutcome::Unchanged:
+            message = result.reason;  // what there was not to undo; else nothing
+            break;
     }
+    // The list is read again from the changed log, and keys typed before
+    // it changed were meant for the old one.
+    log.forget_read_position();
+    drop_typeahead = true;
+    return true;
+}
+
+std::string mails_text(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " mail" : " mails");
 }
 
 bool Monitor::navigate(Command command) {

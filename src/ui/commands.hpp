@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,3 +22,6 @@ std::string shell_quoted(std::string_view text);
 // does not begin with '/'. The settings go to the shell as the user wrote
 // them (so "$HOME" expands); the name from the log is quoted.
 std::string open_folder_command(const Settings& settings, std::string_view folder);
+
+// "1 mail", "12 mails": a count of mails as the bottom bar says it.
+std::string mails_text(std::uint64_t count);

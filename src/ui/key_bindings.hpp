@@ -28,6 +28,7 @@ enum class Command : unsigned char {
     SearchNext = 19,    // the next folder whose name holds it, wrapping
     SearchBack = 20,    // the previous one, wrapping
     Mouse = 21,         // a click selects a folder, the wheel scrolls
+    Undo = 22,          // take back the last removal or emptying of the log
 };
 
 // Curses key codes the table binds, as a key read with keypad translation on
@@ -98,6 +99,7 @@ inline constexpr KeyBinding key_table[] = {
     {'n', {}, "Next folder that matches the search", Command::SearchNext},
     {'N', {}, "Previous folder that matches the search", Command::SearchBack},
     {key_code::mouse, {}, {}, Command::Mouse},
+    {'u', {}, "Undo the last removal or emptying of the log", Command::Undo},
     {0, {}, {}, Command::None},
 };
 

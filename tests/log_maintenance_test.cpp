@@ -414,7 +414,8 @@ TEST_F(RewriteLogTest, WithoutALeaseTheRewriteIsDoneInPlace) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     // Nobody may write the log but not lease it: it is not theirs.
     const std::string state = dir / "state";
-    ASSERT_EQ(::mkdir(state.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(state.c_str(), 0777), 0);
     Child stranger([&] {
         return ::setenv("XDG_STATE_HOME", state.c_str(), 1) == 0 && ::setgid(65534) == 0 &&
                ::setuid(65534) == 0 &&

@@ -60,6 +60,7 @@ std::string usage(const std::string& argv0) {
            "      --ignore=GLOB      No bell, notification or command for folders matching "
            "GLOB\n"
            "      --no-mouse         Leave the mouse to the terminal, to select text with it\n"
+           "      --undo             Undo the last removal or emptying of the log and exit\n"
            "\n";
 }
 

@@ -419,7 +419,8 @@ TEST(HelpTest, KeyListHasALineForEveryDescribedKey) {
               "     d     Marks folder as read, and removes from logfile as well (experimental)");
     EXPECT_EQ(row_text(stdscr, 17), "     ^F    Scroll down a page (also PgDn)");
     EXPECT_EQ(row_text(stdscr, 21), "     N     Previous folder that matches the search");
-    EXPECT_EQ(row_text(stdscr, 22), "");
+    EXPECT_EQ(row_text(stdscr, 22), "     u     Undo the last removal or emptying of the log");
+    EXPECT_EQ(row_text(stdscr, 23), "");
     std::string keys;
     for (int row = 4; row <= 16; ++row) {
         keys += row_text(stdscr, row).substr(5, 1);

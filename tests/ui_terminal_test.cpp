@@ -272,8 +272,8 @@ TEST(HelpScreen, PageAt80x24) {
     ASSERT_TRUE(term.settle());
     // The line for d fills all 80 columns and no more; the page is longer
     // than the rows between the bars, and the top bar says which are shown.
-    expect_help_page(term, 24, 80, 24);
-    EXPECT_EQ(term.row_text(0), "Help for index" + std::string(59, ' ') + "1-21/26");
+    expect_help_page(term, 24, 80, 25);
+    EXPECT_EQ(term.row_text(0), "Help for index" + std::string(59, ' ') + "1-21/27");
     EXPECT_EQ(term.row_text(16),
               "     d     Marks folder as read, and removes from logfile as well (experimental)");
     EXPECT_EQ(term.row_text(17), "     ^F    Scroll down a page (also PgDn)");
@@ -283,7 +283,8 @@ TEST(HelpScreen, PageAt80x24) {
     term.press(Key::End);
     ASSERT_TRUE(term.wait_for_text_at(21, 0, "    https://lurko.example.org/")) << term.screen();
     EXPECT_EQ(term.row_text(19), "  Homepage:");
-    EXPECT_EQ(term.row_text(0), "Help for index" + std::string(59, ' ') + "6-26/26");
+    EXPECT_EQ(term.row_text(16), "     u     Undo the last removal or emptying of the log");
+    EXPECT_EQ(term.row_text(0), "Help for index" + std::string(59, ' ') + "7-27/27");
     EXPECT_EQ(term.row_text(22), "q:Exit");
     term.press(Key::PageUp);
     ASSERT_TRUE(term.wait_for_text_at(4, 0, "     q     Quit Lurko")) << term.screen();
@@ -295,9 +296,9 @@ TEST(HelpScreen, PageOnAWiderTerminal) {
     Terminal term(driver({"help"}), options(30, 100));
     ASSERT_TRUE(term.wait_for_text(credit)) << term.screen();
     ASSERT_TRUE(term.settle());
-    expect_help_page(term, 30, 100, 24);
+    expect_help_page(term, 30, 100, 25);
     EXPECT_EQ(term.row_text(0), "Help for index");
-    EXPECT_EQ(term.row_text(26), "    https://lurko.example.org/");
+    EXPECT_EQ(term.row_text(27), "    https://lurko.example.org/");
     quit(term);
 }
 
@@ -328,7 +329,7 @@ TEST(HelpScreen, ResizeRedrawsAtTheNewSize) {
     ASSERT_TRUE(term.wait_for_text_at(29, 100 - static_cast<int>(credit.size()), credit))
         << term.screen();
     ASSERT_TRUE(term.settle());
-    expect_help_page(term, 30, 100, 24);
+    expect_help_page(term, 30, 100, 25);
     // Narrower than the credit and the version together: the credit wins.
     term.resize(24, 60);
     ASSERT_TRUE(term.wait_for_text_at(23, 60 - static_cast<int>(credit.size()), credit))

@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "log/journal.hpp"
 #include "log/mail_log_scanner.hpp"
+#include "log/unique_fd.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -380,7 +383,8 @@ TEST_F(RewriteLogTest, TwoRewritesAtOnceBothStick) {
     for (int round = 0; round < 3; ++round) {
         test::write_file(path, log);
         Child first([&] { return rewrite_log(path, "drop").outcome == RewriteOutcome::Rewritten; });
-        Child second([&] { return rewrite_log(path, "other").outcome == RewriteOutcome::Rewritten; });
+        Child second(
+            [&] { return rewrite_log(path, "other").outcome == RewriteOutcome::Rewritten; });
         first.go();
         second.go();
         EXPECT_EQ(first.wait(), 0);
@@ -395,7 +399,8 @@ TEST_F(RewriteLogTest, InterruptedRewriteLeavesTheLogWhole) {
     const std::string filtered = filter_log(log, "drop");
     for (int delay_us : {0, 2000, 5000, 10000, 20000, 40000}) {
         test::write_file(path, log);
-        Child rewriter([&] { return rewrite_log(path, "drop").outcome == RewriteOutcome::Rewritten; });
+        Child rewriter(
+            [&] { return rewrite_log(path, "drop").outcome == RewriteOutcome::Rewritten; });
         rewriter.go();
         ::usleep(static_cast<useconds_t>(delay_us));
         ::kill(rewriter.pid(), SIGINT);
@@ -425,4 +430,149 @@ TEST_F(RewriteLogTest, WithoutALeaseTheRewriteIsDoneInPlace) {
     EXPECT_EQ(stranger.wait(), 0);
     EXPECT_EQ(test::read_file(path), filter_log(procmail_log, "friends"));
     EXPECT_EQ(status_of(path).st_uid, 0u);
+}
+
+// --- The journal: undo, crashes, failed writes, other programs ------------------------
+
+TEST_F(RewriteLogTest, UndoPutsBackWhatWasRemovedByteForByte) {
+    const std::string log = test::read_file(test::source_file("examples/sample-procmail.log"));
+    const std::string late = test::log_entry("late@x", "late", "friends");
+    const std::vector<std::function<MaintenanceResult()>> changes = {
+        [&] { return rewrite_log(path, "friends", 512); }, [&] { return truncate_log(path); }};
+    for (const auto& change : changes) {
+        for (const std::string& since : {std::string(), late}) {
+            test::write_file(path, log);
+            ASSERT_EQ(change().outcome, RewriteOutcome::Rewritten);
+            test::append_file(path, since);
+            EXPECT_EQ(undo_log(path).outcome, RewriteOutcome::Rewritten);
+            EXPECT_TRUE(test::read_file(path) == log + since);
+            const MaintenanceResult again = undo_log(path);
+            EXPECT_EQ(again.outcome, RewriteOutcome::Unchanged);
+            EXPECT_EQ(again.reason, "Nothing to undo");
+        }
+    }
+    // Rewritten by another program since: nothing is changed.
+    test::write_file(path, log);
+    ASSERT_EQ(rewrite_log(path, "friends").outcome, RewriteOutcome::Rewritten);
+    test::write_file(path, log);
+    EXPECT_EQ(undo_log(path).reason, "Nothing undone: the log has changed since");
+    EXPECT_EQ(test::read_file(path), log);
+}
+
+namespace {
+
+// Runs `change` in a child with LURKO_FAULT set to `fault`; whether it ran to
+// its end, unstruck.
+bool ran_to_end(const std::string& fault, const std::function<void()>& change) {
+    Child child([&] {
+        ::setenv("LURKO_FAULT", fault.c_str(), 1);
+        change();
+        return true;
+    });
+    child.go();
+    const int status = child.wait();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST_F(RewriteLogTest, ACrashAtAnyStepIsMendedByTheNextStart) {
+    const std::string log = numbered(0, 300);
+    const std::string removed = filter_log(log, "drop");
+    const std::string late = numbered(300, 1);
+    struct Case {
+        std::string before, after;
+        std::function<void()> setup, change;
+    };
+    const std::vector<Case> cases = {
+        {log, removed, [&] { test::write_file(path, log); },
+         [&] { rewrite_log(path, "drop", 4096); }},
+        {log, "", [&] { test::write_file(path, log); }, [&] { truncate_log(path); }},
+        {removed, log,
+         [&] {
+             test::write_file(path, log);
+             rewrite_log(path, "drop", 4096);
+         },
+         [&] { undo_log(path); }},
+    };
+    for (std::size_t which = 0; which < cases.size(); ++which) {
+        const Case& c = cases[which];
+        int step = 1;
+        for (;; ++step) {
+            c.setup();
+            if (ran_to_end("crash:" + std::to_string(step), c.change)) {
+                break;  // past the change's last step
+            }
+            test::append_file(path, late);  // delivered before the next start
+            static_cast<void>(recover_log(path));
+            const std::string now = test::read_file(path);
+            EXPECT_TRUE(now == c.before + late || now == c.after + late)
+                << "change " << which << ", crash at step " << step;
+        }
+        EXPECT_GT(step, 8) << "change " << which;
+    }
+}
+
+TEST_F(RewriteLogTest, AFailedWriteLeavesTheLogAsItWasAndSaysWhy) {
+    const std::string log = numbered(0, 300);
+    int failures = 0;
+    for (int step = 1; step < 120; ++step) {
+        test::write_file(path, log);
+        ::setenv("LURKO_FAULT", ("fail:" + std::to_string(step)).c_str(), 1);
+        const MaintenanceResult result = rewrite_log(path, "drop", 4096);
+        ::unsetenv("LURKO_FAULT");
+        static_cast<void>(recover_log(path));
+        if (result.outcome == RewriteOutcome::Failed) {
+            ++failures;
+            EXPECT_EQ(result.reason, "Input/output error") << step;
+            EXPECT_TRUE(test::read_file(path) == log) << "step " << step;
+        } else {
+            EXPECT_TRUE(test::read_file(path) == filter_log(log, "drop")) << "step " << step;
+        }
+    }
+    EXPECT_GT(failures, 8);
+}
+
+TEST_F(RewriteLogTest, AnotherProgramCuttingTheLogWinsOverARewriteWithoutALease) {
+    const std::string log = numbered(0, 60);
+    for (int step = 1;; step += 3) {  // (each waits for a lease that cannot be had)
+        test::write_file(path, log);
+        const UniqueFd holder(::open(path.c_str(), O_RDONLY));  // no lease to be had
+        ::setenv("LURKO_FAULT", ("cut:" + std::to_string(step)).c_str(), 1);
+        const MaintenanceResult result = rewrite_log(path, "drop", 1024);
+        ::unsetenv("LURKO_FAULT");
+        const std::string now = test::read_file(path);
+        if (!now.empty()) {  // cut after the change's last step
+            EXPECT_EQ(now, filter_log(log, "drop"));
+            EXPECT_EQ(result.outcome, RewriteOutcome::Rewritten);
+            EXPECT_GT(step, 8);
+            break;
+        }
+    }
+}
+
+TEST_F(RewriteLogTest, AJournalOfAnotherLogOrOfAReplacedLogIsLeftAlone) {
+    const std::string log = numbered(0, 300);
+    // A crash once the log is being written leaves a journal to finish.
+    test::write_file(path, log);
+    for (int step = 1; test::read_file(path) == log; ++step) {
+        std::filesystem::remove(journal_files(path)->journal);
+        test::write_file(path, log);
+        ASSERT_FALSE(
+            ran_to_end("crash:" + std::to_string(step), [&] { rewrite_log(path, "drop", 4096); }));
+    }
+    const std::string half = test::read_file(path);
+    const std::string other = dir / "other.log";
+    test::write_file(other, log);
+    std::filesystem::copy_file(journal_files(path)->journal, journal_files(other)->journal);
+    EXPECT_EQ(
+        recover_log(other).value_or(""),
+        "lurko: left alone a journal that is not this log's: " + journal_files(other)->journal);
+    EXPECT_EQ(test::read_file(other), log);
+    // Replaced by a new file: the journal is no longer about it.
+    std::filesystem::rename(other, path);
+    EXPECT_EQ(recover_log(path).value_or(""), "lurko: could not finish an interrupted change of " +
+                                                  path + ": the log was replaced since");
+    EXPECT_EQ(test::read_file(path), log);
+    EXPECT_NE(half, log);
 }

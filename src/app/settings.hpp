@@ -39,5 +39,5 @@ struct Settings {
     std::string on_new;                      // --on-new: shell command run per new mail
     std::vector<std::string> ignore;         // --ignore: folder globs that announce nothing
 
-    bool undo = false;                       // --undo: take back the last d, r or -c, then exit
+    bool undo = false;  // --undo: take back the last d, r or -c, then exit
 };

@@ -110,7 +110,9 @@ bool RecordWriter::append(RecordType type, std::string_view payload) {
     return write_all(fd_.get(), record);
 }
 
-bool RecordWriter::sync() const { return ::fdatasync(fd_.get()) == 0; }
+bool RecordWriter::sync() const {
+    return ::fdatasync(fd_.get()) == 0;
+}
 
 std::optional<Record> RecordReader::next() {
     std::array<char, header_size> header{};

@@ -163,7 +163,8 @@ std::optional<std::uint64_t> hash_range(int fd, std::uint64_t begin, std::uint64
                                         std::string& buffer) {
     std::uint64_t hash = hash_bytes({});
     while (begin < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - begin));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - begin));
         if (read_fully_at(fd, buffer.data(), want, static_cast<off_t>(begin)) !=
             static_cast<ssize_t>(want)) {
             return std::nullopt;
@@ -295,6 +296,11 @@ public:
     // Stages the log's bytes [begin, end) in the redo file, to go to `dest`
     // on; `dest` moves on past them.
     bool stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& dest);
+    // Stages `bytes` to go to `to`, taken from before `source_end` in the
+    // log; bytes for one place after the other make one record.
+    bool stage_image(std::uint64_t to, std::uint64_t source_end, std::string_view bytes);
+    // Makes what was staged in the redo file durable.
+    bool sync_redo();
 
     std::uint64_t first = UINT64_MAX;  // the first byte removed
     std::uint64_t dest = 0;            // where the next kept byte goes
@@ -307,7 +313,7 @@ private:
     bool publish();
     bool still_ours(std::uint64_t end);
     bool write_log(std::string_view bytes, std::uint64_t offset);
-    bool apply_redo(bool at_source);
+    bool apply_redo();
     bool settle(std::uint64_t source, Clock::time_point started);
     bool roll_back();
     bool finish(RecordType end, std::uint64_t size, std::uint64_t hash);
@@ -325,6 +331,9 @@ private:
     FaultPoint faults_;
     std::string reason_;
     bool abandoned_ = false;
+    std::string image_;               // staged bytes not yet in the redo file
+    std::uint64_t image_dest_ = 0;    // where they go
+    std::uint64_t image_source_ = 0;  // where the last of them came from
 };
 
 bool Change::fail(const std::string& what) {
@@ -370,6 +379,7 @@ void Change::clear_pending() {
     dest = 0;
     reason_.clear();  // what an earlier change could not do is not this one's failure
     abandoned_ = false;
+    faults_ = FaultPoint();  // the steps counted are the change's own
 }
 
 bool Change::open(int flags) {
@@ -391,14 +401,15 @@ bool Change::journal(RecordType type, const std::string& payload, bool sync) {
 // may still need, and takes its place when the change is ready.
 bool Change::begin_files(Kind kind) {
     const std::string fresh = files_->journal + ".new";
-    journal_ = RecordWriter(UniqueFd(::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
+    journal_ =
+        RecordWriter(UniqueFd(::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
     redo_ = RecordWriter(
         UniqueFd(::open(files_->redo.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
     if (!journal_ || !redo_) {
         return fail("could not write the journal in " + files_->dir + ": " + std::strerror(errno));
     }
-    std::string begin = numbers({static_cast<std::uint64_t>(kind), log_.status.st_dev,
-                                 log_.status.st_ino, log_size()});
+    std::string begin = numbers(
+        {static_cast<std::uint64_t>(kind), log_.status.st_dev, log_.status.st_ino, log_size()});
     begin.append(real_path(path_));
     return journal(RecordType::Begin, begin, false);
 }
@@ -409,7 +420,8 @@ bool Change::stage_removed(std::uint64_t begin, std::uint64_t end) {
         dest = begin;
     }
     while (begin < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
         if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
             static_cast<ssize_t>(want)) {
             return fail("the log could not be read");
@@ -426,14 +438,13 @@ bool Change::stage_removed(std::uint64_t begin, std::uint64_t end) {
 
 bool Change::stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& to) {
     while (begin < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
         if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
             static_cast<ssize_t>(want)) {
             return fail("the log could not be read");
         }
-        std::string record = numbers({to, begin});
-        record.append(buffer_.data(), want);
-        if (!step() || !(redo_.append(RecordType::Image, record) || fail())) {
+        if (!stage_image(to, begin + want, std::string_view(buffer_.data(), want))) {
             return false;
         }
         begin += want;
@@ -442,13 +453,40 @@ bool Change::stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& t
     return true;
 }
 
+bool Change::stage_image(std::uint64_t to, std::uint64_t source_end, std::string_view bytes) {
+    if (!image_.empty() &&
+        (image_dest_ + image_.size() != to || image_.size() + bytes.size() > buffer_.size())) {
+        if (!sync_redo()) {
+            return false;
+        }
+    }
+    if (image_.empty()) {
+        image_dest_ = to;
+    }
+    image_.append(bytes);
+    image_source_ = source_end;
+    return true;
+}
+
+// (Flushing the staged bytes and syncing are one step each.)
+bool Change::sync_redo() {
+    if (!image_.empty()) {
+        std::string record = numbers({image_dest_, image_source_});
+        record.append(image_);
+        image_.clear();
+        if (!step() || !(redo_.append(RecordType::Image, record) || fail())) {
+            return false;
+        }
+    }
+    return step() && (redo_.sync() || fail());
+}
+
 // Makes the staged change durable and the journal: from here on, the next
 // start finishes it whatever happens.
 bool Change::publish() {
     const std::string fresh = files_->journal + ".new";
-    if (!step() || !(redo_.sync() || fail()) ||
-        !journal(RecordType::Ready, numbers({first, dest, log_size()})) || !step() ||
-        ::rename(fresh.c_str(), files_->journal.c_str()) != 0) {
+    if (!sync_redo() || !journal(RecordType::Ready, numbers({first, dest, log_size()})) ||
+        !step() || ::rename(fresh.c_str(), files_->journal.c_str()) != 0) {
         return fail();
     }
     const UniqueFd dir(::open(files_->dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -475,20 +513,18 @@ bool Change::write_log(std::string_view bytes, std::uint64_t offset) {
            (write_all_at(log_.fd.get(), bytes, static_cast<off_t>(offset)) || fail());
 }
 
-// Writes the redo file's records into the log where they go (`at_source`:
-// where they came from, which takes a removal back).
-bool Change::apply_redo(bool at_source) {
+// Writes the redo file's records into the log where they go.
+bool Change::apply_redo() {
     RecordReader reader(redo_.fd());
     while (std::optional<Record> record = reader.next()) {
         if (record->type != RecordType::Image || record->payload.size() < 16) {
             continue;
         }
-        const std::uint64_t to = get_u64(record->payload, at_source ? 8 : 0);
-        const std::uint64_t end = to + record->payload.size() - 16;
+        const std::uint64_t to = get_u64(record->payload, 0);
         if (!write_log(std::string_view(record->payload).substr(16), to)) {
             return false;
         }
-        dest = std::max(dest, at_source ? dest : end);
+        dest = std::max(dest, to + record->payload.size() - 16);
     }
     return true;
 }
@@ -510,7 +546,8 @@ bool Change::settle(std::uint64_t source, Clock::time_point started) {
             // that the next start can tell whether it was made; then look
             // once more, and cut: the window for a delivery to be lost is
             // the two calls.
-            const auto hash = hash_range(log_.fd.get(), dest, std::min(source, dest + cut_sample), buffer_);
+            const auto hash =
+                hash_range(log_.fd.get(), dest, std::min(source, dest + cut_sample), buffer_);
             if (!hash) {
                 return fail("the log could not be read");
             }
@@ -520,7 +557,8 @@ bool Change::settle(std::uint64_t source, Clock::time_point started) {
             if (!step()) {
                 return false;
             }
-            if (::fstat(log_.fd.get(), &now) == 0 && static_cast<std::uint64_t>(now.st_size) == source) {
+            if (::fstat(log_.fd.get(), &now) == 0 &&
+                static_cast<std::uint64_t>(now.st_size) == source) {
                 return ::ftruncate(log_.fd.get(), static_cast<off_t>(dest)) == 0 || fail();
             }
             continue;
@@ -529,14 +567,15 @@ bool Change::settle(std::uint64_t source, Clock::time_point started) {
             return fail("the log kept growing; nothing was removed");
         }
         const std::uint64_t from = dest;
-        if (!stage_kept(source, size, dest) || !step() || !(redo_.sync() || fail())) {
+        if (!stage_kept(source, size, dest) || !sync_redo()) {
             return false;
         }
         // The records just staged, written where they go.
         std::uint64_t at = source;
         std::uint64_t to = from;
         while (at < size) {
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size - at));
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size - at));
             if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(at)) !=
                     static_cast<ssize_t>(want) ||
                 !write_log(std::string_view(buffer_.data(), want), to)) {
@@ -555,14 +594,52 @@ bool Change::roll_back() {
     if (!journal(RecordType::Rollback, {})) {
         return false;
     }
+    // The old bytes from `first` on: the removed runs at their offsets, and
+    // the moved bytes, in their order, in the places between them.
     RecordReader removed(journal_.fd());
+    RecordReader images(redo_.fd());
+    std::string moved;
+    std::size_t used = 0;  // of `moved`
+    std::uint64_t at = first;
+    // Puts the next `count` moved bytes (all that are left, with UINT64_MAX) at `at`.
+    const auto put_moved = [&](std::uint64_t count) {
+        while (count > 0) {
+            if (used == moved.size()) {
+                std::optional<Record> record = images.next();
+                while (record &&
+                       (record->type != RecordType::Image || record->payload.size() < 16)) {
+                    record = images.next();
+                }
+                if (!record) {
+                    return count == UINT64_MAX;
+                }
+                moved = record->payload.substr(16);
+                used = 0;
+                continue;
+            }
+            const auto part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(count, moved.size() - used));
+            if (!write_log(std::string_view(moved).substr(used, part), at)) {
+                return false;
+            }
+            used += part;
+            at += part;
+            count -= count == UINT64_MAX ? 0 : part;
+        }
+        return true;
+    };
     while (std::optional<Record> record = removed.next()) {
-        if (record->type == RecordType::Removed && record->payload.size() >= 8 &&
-            !write_log(std::string_view(record->payload).substr(8), get_u64(record->payload, 0))) {
+        if (record->type != RecordType::Removed || record->payload.size() < 8) {
+            continue;
+        }
+        const std::uint64_t offset = get_u64(record->payload, 0);
+        if (!put_moved(offset - std::min(offset, at)) ||
+            !write_log(std::string_view(record->payload).substr(8), offset)) {
             return false;
         }
+        at = offset + record->payload.size() - 8;
     }
-    return apply_redo(true) && step() && (::fdatasync(log_.fd.get()) == 0 || fail()) &&
+    return put_moved(UINT64_MAX) && step() && (::fdatasync(log_.fd.get()) == 0 || fail()) &&
            finish(RecordType::RolledBack, 0, 0);
 }
 
@@ -621,7 +698,7 @@ MaintenanceResult Change::shrink(Kind kind, Scan scan) {
         return refused();
     }
     // From here the log is written.
-    if (apply_redo(false) && settle(log_size(), started)) {
+    if (apply_redo() && settle(log_size(), started)) {
         static_cast<void>(step() && ::fdatasync(log_.fd.get()) == 0);
         const auto hash = hash_range(log_.fd.get(), first, dest, buffer_);
         finish(RecordType::Done, dest, hash.value_or(0));
@@ -667,11 +744,13 @@ std::optional<std::string> Change::finish_pending() {
     first = state.first;
     dest = state.dest;
     if (state.kind == Kind::Undo) {
-        return finish_undo(state) ? std::optional<std::string>("lurko: completed an interrupted undo of " + path_)
-                                  : std::nullopt;
+        return finish_undo(state)
+                   ? std::optional<std::string>("lurko: completed an interrupted undo of " + path_)
+                   : std::nullopt;
     }
     if (state.rollback) {
-        return roll_back() ? std::optional<std::string>("lurko: rolled back an interrupted removal from " + path_)
+        return roll_back() ? std::optional<std::string>(
+                                 "lurko: rolled back an interrupted removal from " + path_)
                            : std::nullopt;
     }
     // Redo what the change wrote (the same bytes again), then go on where it
@@ -681,7 +760,7 @@ std::optional<std::string> Change::finish_pending() {
         RecordReader reader(redo_.fd());
         while (std::optional<Record> record = reader.next()) {
             if (record->type == RecordType::Image && record->payload.size() >= 16) {
-                source = std::max(source, get_u64(record->payload, 8) + record->payload.size() - 16);
+                source = std::max(source, get_u64(record->payload, 8));
             }
         }
     }
@@ -690,14 +769,15 @@ std::optional<std::string> Change::finish_pending() {
         struct stat now {};
         ::fstat(log_.fd.get(), &now);
         const auto size = static_cast<std::uint64_t>(now.st_size);
-        const auto after = hash_range(log_.fd.get(), state.cut_size,
-                                      std::min(state.cut_source, state.cut_size + cut_sample), buffer_);
+        const auto after =
+            hash_range(log_.fd.get(), state.cut_size,
+                       std::min(state.cut_source, state.cut_size + cut_sample), buffer_);
         cut_made = size < state.cut_source || !after || *after != state.cut_hash;
         if (cut_made) {
             dest = state.cut_size;
         }
     }
-    if (!apply_redo(false)) {
+    if (!apply_redo()) {
         return std::nullopt;
     }
     if (!cut_made && !settle(source, Clock::now())) {
@@ -754,12 +834,10 @@ MaintenanceResult Change::undo() {
             break;
         }
         from += kept;
-        std::string image = numbers({dest, UINT64_MAX});
-        image.append(std::string_view(record->payload).substr(8));
-        dest += record->payload.size() - 8;
-        if (!(staged = step() && (redo_.append(RecordType::Image, image) || fail()))) {
+        if (!(staged = stage_image(dest, from, std::string_view(record->payload).substr(8)))) {
             break;
         }
+        dest += record->payload.size() - 8;
     }
     first = state.first;
     if (!staged || !stage_kept(from, size, dest) || !enough_space(dest - first)) {
@@ -796,14 +874,15 @@ bool Change::finish_undo(const JournalState& state) {
     if (!extended && size >= end && size > state.source) {
         // Made longer (a hole, read as NULs) and not yet noted, or delivered to?
         const std::uint64_t sample = std::min(end, state.source + cut_sample) - state.source;
-        extended = read_fully_at(log_.fd.get(), buffer_.data(), sample,
-                                 static_cast<off_t>(state.source)) == static_cast<ssize_t>(sample) &&
-                   std::all_of(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(sample),
-                               [](char c) { return c == '\0'; });
+        extended =
+            read_fully_at(log_.fd.get(), buffer_.data(), sample,
+                          static_cast<off_t>(state.source)) == static_cast<ssize_t>(sample) &&
+            std::all_of(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(sample),
+                        [](char c) { return c == '\0'; });
     }
     if (!extended) {
         std::uint64_t to = end;
-        if (!stage_kept(state.source, size, to) || !step() || !(redo_.sync() || fail())) {
+        if (!stage_kept(state.source, size, to) || !sync_redo()) {
             return false;
         }
         end = to;
@@ -813,7 +892,7 @@ bool Change::finish_undo(const JournalState& state) {
         }
     }
     dest = 0;
-    if (!apply_redo(false) || !step() || ::fdatasync(log_.fd.get()) != 0) {
+    if (!apply_redo() || !step() || ::fdatasync(log_.fd.get()) != 0) {
         return fail();
     }
     return finish(RecordType::Undone, end, 0);
@@ -821,7 +900,8 @@ bool Change::finish_undo(const JournalState& state) {
 
 // Runs a change: the lock, what an earlier one left, the log opened.
 template <class Body>
-MaintenanceResult change_log(const std::string& path, std::size_t block_size, int flags, Body body) {
+MaintenanceResult change_log(const std::string& path, std::size_t block_size, int flags,
+                             Body body) {
     const IgnoredSignal lease_breaks(SIGIO);  // outlives the lease, released with the file
     Change change(path, block_size);
     if (!change.prepare()) {
@@ -860,7 +940,8 @@ MaintenanceResult rewrite_log(const std::string& path, std::string_view folder_n
             const std::uint64_t size = c.log_size();
             while (filter.fed() < size) {
                 const std::uint64_t start = filter.fed();
-                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - start));
+                const auto want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - start));
                 if (read_fully_at(c.log_fd(), block.data(), want, static_cast<off_t>(start)) !=
                     static_cast<ssize_t>(want)) {
                     return false;
@@ -882,7 +963,8 @@ MaintenanceResult truncate_log(const std::string& path) {
         if (change.log_size() == 0) {
             return MaintenanceResult{};
         }
-        return change.shrink(Kind::Empty, [](Change& c) { return c.stage_removed(0, c.log_size()); });
+        return change.shrink(Kind::Empty,
+                             [](Change& c) { return c.stage_removed(0, c.log_size()); });
     });
 }
 

@@ -96,4 +96,3 @@ std::string filter_log(std::string_view log, std::string_view folder_name) {
     }
     return kept;
 }
-

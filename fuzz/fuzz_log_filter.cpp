@@ -1,17 +1,19 @@
 // Fuzzes the removal of a folder's entries from the log: filter_log on the
-// bytes, the filter fed them in pieces, and the rewrite of a file in memory
-// (memfd) streamed through in small blocks. The filtered log must read back as
-// the old list without that folder (every other mail kept, in order), never
-// grow, stay the same byte for byte when no entry names the folder, and be
-// left as it is by a second filtering. Folders are then filtered away one
-// after the other.
+// bytes, the filter fed them in pieces, and the rewrite of a file streamed
+// through in small blocks, with a write failing at a chosen step (rolled
+// back from the journal) and undone (the journal replayed backwards). The filtered log must read
+// back as the old list without that folder (every other mail kept, in order), never grow, stay the
+// same byte for byte when no entry names the folder, and be left as it is by a second filtering.
+// Folders are then filtered away one after the other.
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +29,30 @@ using fuzz::ModelFolder;
 
 // At most this many folders are filtered away one after the other.
 constexpr std::size_t max_filtered = 3;
+
+// The log file the rewrites work on, and the journals beside it, in memory
+// where the system has a place for that: the journal syncs cost nothing there.
+struct Scratch {
+    std::string dir;
+    std::string log;
+    Scratch() {
+        std::string pattern = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                              "/fuzz-log-filter-XXXXXX";
+        check(::mkdtemp(pattern.data()) != nullptr, "a scratch directory is made");
+        dir = pattern;
+        log = dir + "/procmail.log";
+        ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+const Scratch& scratch() {
+    static const Scratch files;
+    return files;
+}
 
 const ModelFolder* find_folder(const std::vector<ModelFolder>& folders, std::string_view name) {
     const auto found =
@@ -144,21 +170,42 @@ void check_streaming(std::string_view log, const fuzz::LogModel& model, std::str
     }
     check(kept == whole, "the filter fed in pieces keeps what filter_log keeps");
 
-    static const int file = ::memfd_create("procmail.log", MFD_CLOEXEC);
-    check(file >= 0 && ::ftruncate(file, 0) == 0 &&
-              ::pwrite(file, log.data(), log.size(), 0) == static_cast<ssize_t>(log.size()),
-          "the log is written to a file in memory");
     // Blocks of a few bytes now and then: each costs system calls.
     const std::size_t block =
         choices.below(8) == 0 ? 1 + choices.below(16) : 17 + choices.below(4096);
-    const RewriteOutcome outcome = rewrite_open_log(file, log.size(), name, block);
-    std::string rewritten(log.size() + 1, '\0');
-    const ssize_t got = ::pread(file, rewritten.data(), rewritten.size(), 0);
-    rewritten.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    check(rewritten == whole, "the rewrite streamed in blocks leaves what filter_log gives");
+    const std::string& path = scratch().log;
+    const auto contents = [&path] {
+        std::string text(std::filesystem::file_size(path), '\0');
+        std::ifstream(path, std::ios::binary)
+            .read(text.data(), static_cast<std::streamsize>(text.size()));
+        return text;
+    };
+    const auto write_log = [&path, log] {
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(log.data(), static_cast<std::streamsize>(log.size()));
+    };
+    // A write that fails at a step of the input's choosing: the change is
+    // taken back from the journal, and the log is as it was.
+    write_log();
+    const std::string failing = "fail:" + std::to_string(1 + choices.below(40));
+    ::setenv("LURKO_FAULT", failing.c_str(), 1);
+    const MaintenanceResult failed = rewrite_log(path, name, block);
+    ::unsetenv("LURKO_FAULT");
+    check(contents() == (failed.outcome == RewriteOutcome::Failed ? std::string(log) : whole),
+          "a failed rewrite leaves the log as it was");
+
+    write_log();
+    const MaintenanceResult result = rewrite_log(path, name, block);
+    check(contents() == whole, "the rewrite streamed in blocks leaves what filter_log gives");
     const bool named = ended_entries(model.folders, name, model.unended_folder) > 0;
-    check(outcome == (named ? RewriteOutcome::Rewritten : RewriteOutcome::Unchanged),
+    check(result.outcome == (named ? RewriteOutcome::Rewritten : RewriteOutcome::Unchanged),
           "the rewrite says whether it wrote");
+    if (named) {
+        // The journal replayed backwards: the removed runs merged with the
+        // kept bytes give the old log back, byte for byte.
+        check(undo_log(path).outcome == RewriteOutcome::Rewritten && contents() == log,
+              "an undo brings every removed byte back in its place");
+    }
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ bool RecordWriter::sync() const {
     return ::fdatasync(fd_.get()) == 0;
 }
 
-std::optional<Record> RecordReader::next() {
+std::optional<Record> RecordReader::next(RecordType skip) {
     std::array<char, header_size> header{};
     if (read_fully_at(fd_, header.data(), header.size(), offset_) !=
         static_cast<ssize_t>(header.size())) {
@@ -124,6 +124,10 @@ std::optional<Record> RecordReader::next() {
     const std::uint64_t length = get_u64(head, 8);
     if (get_u32(head, 0) != record_magic || length > max_payload) {
         return std::nullopt;
+    }
+    if (skip != RecordType{} && static_cast<RecordType>(get_u32(head, 4)) == skip) {
+        offset_ += static_cast<off_t>(header_size + length);
+        return Record{skip, {}};
     }
     Record record{static_cast<RecordType>(get_u32(head, 4)), std::string(length, '\0')};
     if (read_fully_at(fd_, record.payload.data(), length,

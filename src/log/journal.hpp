@@ -70,7 +70,9 @@ private:
 class RecordReader {
 public:
     explicit RecordReader(int fd) : fd_(fd) {}
-    std::optional<Record> next();
+    // The next record; one of type `skip` comes without its payload, unread
+    // and unchecked (the removed bytes, when only the marks matter).
+    std::optional<Record> next(RecordType skip = RecordType{});
 
 private:
     int fd_;

@@ -201,7 +201,7 @@ struct JournalState {
 JournalState read_state(int fd) {
     JournalState state;
     RecordReader reader(fd);
-    while (std::optional<Record> record = reader.next()) {
+    while (std::optional<Record> record = reader.next(RecordType::Removed)) {
         const std::string& p = record->payload;
         const auto number = [&p](std::size_t index) {
             return p.size() >= 8 * (index + 1) ? get_u64(p, 8 * index) : 0;

@@ -293,9 +293,9 @@ public:
 
     // Stages removed bytes [begin, end) of the log in the journal.
     bool stage_removed(std::uint64_t begin, std::uint64_t end);
-    // Stages the log's bytes [begin, end) in the redo file, to go to `dest`
-    // on; `dest` moves on past them.
-    bool stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& dest);
+    // Stages the log's bytes [begin, end) in the redo file, to go to `to`
+    // on; `to` moves on past them.
+    bool stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& to);
     // Stages `bytes` to go to `to`, taken from before `source_end` in the
     // log; bytes for one place after the other make one record.
     bool stage_image(std::uint64_t to, std::uint64_t source_end, std::string_view bytes);
@@ -797,8 +797,6 @@ MaintenanceResult Change::undo() {
         state.path != real_path(path_)) {
         return {RewriteOutcome::Unchanged, "Nothing to undo"};
     }
-    const MaintenanceResult changed{RewriteOutcome::Unchanged,
-                                    "Nothing undone: the log has changed since"};
     if (!open(O_RDWR)) {
         return {RewriteOutcome::Failed, reason_};
     }
@@ -806,7 +804,7 @@ MaintenanceResult Change::undo() {
     if (log_.status.st_dev != state.device || log_.status.st_ino != state.inode ||
         size < state.done_size ||
         hash_range(log_.fd.get(), state.first, state.done_size, buffer_) != state.done_hash) {
-        return changed;
+        return {RewriteOutcome::Unchanged, "Nothing undone: the log has changed since"};
     }
     if (!log_.leased) {
         // Growing the log in place while a writer appends could put its

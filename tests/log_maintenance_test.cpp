@@ -569,6 +569,7 @@ TEST_F(RewriteLogTest, AJournalOfAnotherLogOrOfAReplacedLogIsLeftAlone) {
         recover_log(other).value_or(""),
         "lurko: left alone a journal that is not this log's: " + journal_files(other)->journal);
     EXPECT_EQ(test::read_file(other), log);
+    EXPECT_FALSE(recover_log(other).has_value());  // told of once
     // Replaced by a new file: the journal is no longer about it.
     std::filesystem::rename(other, path);
     EXPECT_EQ(recover_log(path).value_or(""), "lurko: could not finish an interrupted change of " +

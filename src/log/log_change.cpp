@@ -722,17 +722,22 @@ std::optional<std::string> Change::finish_pending() {
     if (!state.begun || !state.ready || state.end != RecordType{}) {
         return std::nullopt;  // nothing unfinished
     }
-    const std::string here = real_path(path_);
-    if (state.path != here) {
-        return "lurko: left alone a journal that is not this log's: " + files_->journal;
+    journal_ = RecordWriter(UniqueFd(::dup(fd.get())));
+    ::lseek(journal_.fd(), 0, SEEK_END);
+    // A journal that is not about this log as it is now is left as it is,
+    // marked so that it is told of once.
+    const auto refuse = [this](const std::string& why) {
+        static_cast<void>(journal(RecordType::Abandoned, {}));
+        return why;
+    };
+    if (state.path != real_path(path_)) {
+        return refuse("lurko: left alone a journal that is not this log's: " + files_->journal);
     }
     log_ = open_leased(path_, O_RDWR);
     if (!log_.fd || log_.status.st_dev != state.device || log_.status.st_ino != state.inode) {
-        return "lurko: could not finish an interrupted change of " + path_ +
-               ": the log was replaced since";
+        return refuse("lurko: could not finish an interrupted change of " + path_ +
+                      ": the log was replaced since");
     }
-    journal_ = RecordWriter(UniqueFd(::dup(fd.get())));
-    ::lseek(journal_.fd(), 0, SEEK_END);
     redo_ = RecordWriter(UniqueFd(::open(files_->redo.c_str(), O_RDWR | O_CLOEXEC)));
     if (!redo_) {
         return "lurko: could not finish an interrupted change of " + path_ + ": " +

@@ -319,6 +319,7 @@ private:
     bool finish(RecordType end, std::uint64_t size, std::uint64_t hash);
     void abandon();
     bool enough_space(std::uint64_t rewritten);
+    bool reserve(std::uint64_t from, std::uint64_t to);
     bool finish_undo(const JournalState& state);
 
     std::string path_;
@@ -677,6 +678,17 @@ bool Change::enough_space(std::uint64_t rewritten) {
     return fail();
 }
 
+// Allocates the log's blocks [from, to) without making it longer, where the
+// file system can.
+bool Change::reserve(std::uint64_t from, std::uint64_t to) {
+    if (to <= from || ::fallocate(log_.fd.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                                  static_cast<off_t>(to - from)) == 0 ||
+        errno == EOPNOTSUPP) {
+        return true;
+    }
+    return fail();
+}
+
 template <class Scan>
 MaintenanceResult Change::shrink(Kind kind, Scan scan) {
     const HeldSignals held;
@@ -843,7 +855,10 @@ MaintenanceResult Change::undo() {
         dest += record->payload.size() - 8;
     }
     first = state.first;
-    if (!staged || !stage_kept(from, size, dest) || !enough_space(dest - first)) {
+    // The space the log grows by is taken before it is written: a full disk
+    // refuses the undo here, not halfway.
+    if (!staged || !stage_kept(from, size, dest) || !enough_space(dest - first) ||
+        !reserve(size, dest)) {
         ::unlink((files_->journal + ".new").c_str());
         ::unlink(files_->redo.c_str());
         return {RewriteOutcome::Failed, reason_};

@@ -3,8 +3,10 @@
 //   - a busy directory: other files created and deleted next to the log at
 //     RATE a second (default 30,000) for SECONDS; the monitor's CPU share and
 //     wake-ups a second, and the rate the generator reached;
-//   - rotations: the log renamed away and a new one created with a delivery
-//     in it, ROTATIONS times; the time until the screen shows the new log;
+//   - rotations: the log renamed away and a new one created (at once, or 30
+//     or 60 ms later) with a delivery in it, ROTATIONS times; the time from
+//     the creation until the screen shows the new log; and the same with an
+//     empty log created and a delivery appended, timed from the append;
 //   - the log's directory removed and made again with a new log in it; the
 //     time until the screen shows that log ("never" after 5 seconds).
 //
@@ -190,8 +192,10 @@ int main(int argc, char* argv[]) {
     std::vector<double> delays;
     for (int rotation = 0; rotation < rotations; ++rotation) {
         const std::string text = deliveries(rotation + 2);
-        const Clock::time_point since = Clock::now();
         std::filesystem::rename(log, log + ".1");
+        // At once, or a moment later: the look in between finds no log.
+        ::usleep(static_cast<useconds_t>(30000 * (rotation % 3)));
+        const Clock::time_point since = Clock::now();
         write_file(log, text);
         delays.push_back(time_until_total(term, rotation + 2, since, std::chrono::seconds(5)));
         term.settle(std::chrono::milliseconds(100));

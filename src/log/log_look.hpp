@@ -58,9 +58,10 @@ inline int shorter_wait(int a, int b) {
 // reads of a burst. Where the kernel cannot tell everything (a watch missing, the log not there to
 // be examined), the log is looked at every 0.4 seconds, and the missing watches are tried again.
 //
-// Events, for the log or for anything else in its directory, are taken at most once a frame:
-// after events the descriptor rests for a frame, so that a busy directory wakes the loop no more
-// than about sixty times a second however many events it makes.
+// Events for other names than the log's are taken at most once a frame: after events that all
+// concern other files the descriptor rests for a frame, so that a busy directory wakes the loop
+// no more than about sixty times a second however many events it makes. (The log's own events
+// are spread by the pacer.)
 class LogLook {
     using Clock = std::chrono::steady_clock;
 
@@ -91,8 +92,8 @@ public:
 
     // How long the next wait may sleep (-1: until a key or an event) and the
     // descriptor whose events end it (-1: none). A change already waiting for
-    // its frame, or events taken less than a frame ago, leave further events
-    // in the kernel until then.
+    // its frame, or events for other files taken less than a frame ago, leave
+    // further events in the kernel until then.
     int wait_ms() const {
         int wait = timed() ? look_interval_ms : -1;
         if (look_) {
@@ -114,7 +115,7 @@ public:
         int others = 0;
         const int concerning = notifier_.take_events(others);
         look_ = look_ || concerning > 0;
-        if (concerning + others > 0) {
+        if (concerning == 0 && others > 0) {
             rest_until_ = Clock::now() + frame;
         }
     }

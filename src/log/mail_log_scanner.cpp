@@ -355,10 +355,12 @@ void MailLogScanner::remember_position(const LogBytes& log, const LogStatus& sta
         position_.partial_recorded = matches(folder_keyword, line);
     }
 
-    // The tail runs on over a partial last line, which must only grow.
+    // The tail runs on over a partial last line, as far as the scan keeps of
+    // it, which must only grow: a partial From or Subject line edited so that
+    // it sets its field no more must be read whole.
     const auto kept =
         static_cast<std::size_t>(std::min<std::uint64_t>(compared, position_.complete));
-    const std::uint64_t tail_end = partial <= line_limit ? position_.end : position_.complete;
+    const std::uint64_t tail_end = std::min(position_.end, position_.complete + line_limit);
     position_.tail_start = position_.complete - kept;
     const auto tail_size = static_cast<std::size_t>(tail_end - position_.tail_start);
     if (!bytes_at(log, position_.tail_start, position_.tail, tail_size) ||

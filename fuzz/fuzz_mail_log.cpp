@@ -1,6 +1,7 @@
-// Fuzzes the reading of the Procmail log: the line scanner fed in short reads,
-// the folder list that MailLogScanner builds from a log that grows in pieces
-// (held in memory) and is now and then edited at its head, and remove_folder.
+// Fuzzes the reading of the Procmail log, now and then with a line stretched
+// past the line limit: the line scanner fed in short reads, the folder list
+// that MailLogScanner builds from a log that grows in pieces (held in memory)
+// and is now and then edited at its head, and remove_folder.
 // Every result is held against the invariants of the list and against a plain
 // reading of the log straight from the rules (fuzz_support.cpp).
 
@@ -225,8 +226,23 @@ void check_removal(MailLogScanner& log, const ReadLog& read, fuzz::Choices& choi
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
-    const std::string_view data(reinterpret_cast<const char*>(bytes), size);
+    std::string_view data(reinterpret_cast<const char*>(bytes), size);
     fuzz::Choices choices(fuzz::hash_of(data));
+
+    // Now and then a line is stretched past the line limit (which the input
+    // alone reaches only at its longest) by a run of one byte put in
+    // anywhere: a long From, Subject or Folder line, a long line of noise.
+    std::string stretched;
+    if (choices.below(4) == 0) {
+        constexpr char fillers[] = {'x', ' ', '\t', '\0'};
+        const std::size_t at = choices.below(size + 1);
+        const std::size_t length = LineScanner::line_limit + 1 - choices.below(16) +
+                                   choices.below(2 * LineScanner::line_limit);
+        stretched.append(data.substr(0, at))
+            .append(length, fillers[choices.below(sizeof fillers)])
+            .append(data.substr(at));
+        data = stretched;
+    }
 
     check_line_scanner(data, choices);
 

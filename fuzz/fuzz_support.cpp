@@ -282,9 +282,8 @@ std::vector<std::string_view> scanned_lines(std::string_view text) {
         const std::size_t newline = text.find('\n', at);
         const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
         const std::string_view line = text.substr(at, end - at);
-        if (line.size() <= LineScanner::line_limit) {
-            lines.push_back(line.substr(0, line.find('\0')));
-        }
+        const std::string_view kept = line.substr(0, LineScanner::line_limit);
+        lines.push_back(kept.substr(0, kept.find('\0')));
         at = end + 1;
     }
     return lines;

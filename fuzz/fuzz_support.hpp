@@ -76,8 +76,7 @@ private:
 };
 
 // The lines a line scanner hands on, in order: split at newlines, a last line
-// without one included, lines longer than the line limit left out, each line
-// cut at its first NUL.
+// without one included, each line cut at the line limit and at its first NUL.
 std::vector<std::string_view> scanned_lines(std::string_view text);
 
 // One mail as the list shows it.

@@ -171,6 +171,21 @@ TEST(ReportFormat, CountFieldIsFiveWideAndNeverCut) {
     EXPECT_EQ(result.status, 0);
 }
 
+// From and Folder lines of 5,000 bytes count like any other, their fields
+// cut at the 4,095 bytes a line keeps; a NUL still ends a line's text.
+TEST(ReportFormat, LongLinesCountWithTheirFieldsCut) {
+    test::TempDir dir;
+    const std::string log = dir / "procmail.log";
+    const std::string sender(4995, 's');
+    const std::string folder(4984, 'f');
+    test::write_file(log, "From " + sender + "\n Subject: long\n  Folder: " + folder +
+                              "\t   273\n" + test::log_entry("a@x", {"cut\0here", 8}, "inbox"));
+    const test::RunResult result = test::run_lurko({"-o", "-w", log});
+    EXPECT_EQ(result.out, "    1 inbox\n      a@x: cut\n    1 " + folder.substr(0, 4085) +
+                              "\n      " + sender.substr(0, 4090) + ": long\n");
+    EXPECT_EQ(result.status, 0);
+}
+
 TEST(ReportFormat, LogWithoutDeliveriesPrintsNothing) {
     test::TempDir dir;
     const std::string log = dir / "procmail.log";

@@ -201,24 +201,43 @@ TEST_F(Faults, RedrawReadsAnEditTheAppendedReadingCannotSee) {
     quit_cleanly(*term, before);
 }
 
-// Standard input at its end: the monitor stops reading it, and goes on
-// watching the log without spinning, until a signal ends it.
-TEST_F(Faults, KeyboardAtItsEnd) {
+// Standard input not a terminal: the monitor ends at once, with its message
+// and status 1, and writes nothing to the terminal.
+TEST_F(Faults, NoTerminalNoMonitor) {
     test::write_file(log, log_entry("a@x", "one", "inbox"));
-    test::TerminalOptions options;
-    options.env = {{"LC_ALL", "C"}, {"HOME", home.path()}};
-    Terminal term({"/bin/sh", "-c", "exec \"$0\" \"$1\" < /dev/null", test::lurko_binary(), log},
-                  options);
-    ASSERT_TRUE(shows_status(term, status_line(1, 1)));
-    const Milliseconds used = cpu_time(term.pid());
-    term.pump(Milliseconds(2000));
-    EXPECT_LT((cpu_time(term.pid()) - used).count(), 500) << "it spins";
-    test::append_file(log, log_entry("b@x", "two", "inbox"));
-    ASSERT_TRUE(shows_status(term, status_line(2, 1)));
-    term.send_signal(SIGTERM);
+    Terminal term({"/bin/sh", "-c", "exec \"$0\" \"$1\" < /dev/null", test::lurko_binary(), log});
     ASSERT_TRUE(term.wait_exit());
-    EXPECT_EQ(term.exit_signal(), SIGTERM);
-    EXPECT_TRUE(handed_back(term, before));
+    EXPECT_EQ(term.exit_status(), 1);
+    EXPECT_EQ(term.error_output(),
+              "lurko error: The monitor needs a terminal as its standard input "
+              "and output (-o and --follow write to a pipe or a file)\n");
+    EXPECT_EQ(term.output_size(), 0u);
+}
+
+// The log's directory removed or renamed away, and made again with a new log
+// in it: the new log shows, and so does every delivery after it.
+TEST_F(Faults, DirectoryRemovedOrRenamedAndMadeAgain) {
+    const std::string dir = home / "rd";
+    fs::create_directory(dir);
+    log = dir + "/procmail.log";
+    test::write_file(log, log_entry("a@x", "one", "inbox"));
+    std::unique_ptr<Terminal> term = start();
+    ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
+    for (const bool renamed : {false, true, false}) {
+        if (renamed) {
+            fs::rename(dir, home / "rd.old");
+        } else {
+            fs::remove_all(dir);
+        }
+        fs::create_directory(dir);
+        test::write_file(log, log_entry("b@x", "two", "work"));
+        ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
+        ASSERT_TRUE(shows_row(*term, 1, "->     1 N work"));
+        test::append_file(log, log_entry("c@x", "three", "inbox"));
+        ASSERT_TRUE(shows_status(*term, status_line(2, 2)));
+        fs::remove_all(home / "rd.old");
+    }
+    quit_cleanly(*term, before);
 }
 
 TEST_F(Faults, CommandsOnALogThatIsGone) {
@@ -427,18 +446,42 @@ TEST_F(FaultsAsNobody, RemoveFolderInAReadOnlyDirectory) {
 }
 
 // A directory it may enter but not read cannot be watched for the log's
-// changes: it looks at the log on a timer instead, and misses nothing.
+// changes, here once it is made again: it looks at the log on a timer
+// instead, and misses nothing.
 TEST_F(FaultsAsNobody, LogInADirectoryThatCannotBeWatched) {
+    const std::string dir = home / "rd";
+    fs::create_directory(dir);
+    log = dir + "/procmail.log";
     write_log(log_entry("a@x", "one", "inbox"), 0644);
-    ASSERT_EQ(::chmod(home.path().c_str(), 0711), 0);
     std::unique_ptr<Terminal> term = start_as_nobody();
     ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
-    test::append_file(log, log_entry("b@x", "two", "inbox"));
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    ASSERT_EQ(::chmod(dir.c_str(), 0711), 0);
+    write_log(log_entry("a@x", "one", "inbox") + log_entry("b@x", "two", "inbox"), 0644);
     ASSERT_TRUE(shows_status(*term, status_line(2, 1)));
     fs::rename(log, log + ".old");  // rotated: the new log shows too
     write_log(log_entry("c@x", "three", "work"), 0644);
     ASSERT_TRUE(shows_status(*term, status_line(1, 1)));
+    test::append_file(log, log_entry("d@x", "four", "work"));
+    ASSERT_TRUE(shows_status(*term, status_line(2, 1)));
     quit_cleanly(*term, before);
+}
+
+// A report of a log that cannot be read says why, with status 1: a script
+// must not take it for no new mail.
+TEST_F(FaultsAsNobody, ReportOfALogThatCannotBeRead) {
+    write_log(log_entry("a@x", "one", "inbox"), 0);
+    const std::string as_nobody = "--reuid=" + std::to_string(nobody);
+    const test::RunResult report =
+        test::run({"/usr/bin/setpriv", as_nobody, "--regid=" + std::to_string(nobody),
+                   "--clear-groups", test::lurko_binary(), "-o", log});
+    EXPECT_EQ(report.status, 1);
+    EXPECT_EQ(report.err,
+              "lurko error: Could not read Procmail logfile '" + log + "': Permission denied\n");
+    EXPECT_EQ(
+        test::run_lurko({"-o", home.path()}).err,
+        "lurko error: Could not read Procmail logfile '" + home.path() + "': Is a directory\n");
 }
 
 TEST_F(FaultsAsNobody, ReadOnlyAndUnreadableLog) {

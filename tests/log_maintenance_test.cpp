@@ -111,14 +111,16 @@ TEST(FilterLog, ReadsLinesAsTheScannerDoes) {
               "From b  Mon Dec  8\r\n Subject: two\r\n  Folder: work\r\n");
     EXPECT_EQ(filter_log(crlf, "work\r"),
               "From a  Mon Dec  8\r\n Subject: one\r\n  Folder: work\t\t    273\r\n");
-    // A NUL ends the line; an overlong line is no Folder line at all, so its
-    // entry runs on to the next one.
+    // A NUL ends the line; an overlong line counts with its first bytes.
     const std::string nul = "From a\n  Folder: box\0junk\n  Folder: keep\n"s;
     EXPECT_EQ(filter_log(nul, "box"), "  Folder: keep\n");
     const std::string overlong = "  Folder: box" + std::string(LineScanner::line_limit, 'x') +
                                  "\n  Folder: keep\n  Folder: box\n";
     EXPECT_EQ(filter_log(overlong, "box"), overlong.substr(0, overlong.size() - 14));
-    EXPECT_EQ(filter_log(overlong, "keep"), "  Folder: box\n");
+    EXPECT_EQ(filter_log(overlong, "keep"),
+              overlong.substr(0, overlong.size() - 29) + "  Folder: box\n");
+    EXPECT_EQ(filter_log(overlong, "box" + std::string(LineScanner::line_limit - 13, 'x')),
+              "  Folder: keep\n  Folder: box\n");
 }
 
 class RewriteLogTest : public ::testing::Test {

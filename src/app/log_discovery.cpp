@@ -30,7 +30,7 @@ std::string home_directory() {
     return {};
 }
 
-RcScanner::RcScanner(IfMissing if_missing) : home(home_directory()) {
+RcScanner::RcScanner(IfMissing if_missing) : LineScanner(LongLines::Skip), home(home_directory()) {
     keywords.emplace_back();  // the empty keyword: every line
     const std::string rc_path = home + "/.procmailrc";
     if (!file_exists(rc_path)) {

@@ -22,7 +22,8 @@ std::string home_directory();
 // through fatal_error.
 //
 // The files are read line by line, every line: a line cut at a NUL byte, and
-// one of more than line_limit bytes left out, as the log's lines are.
+// one of more than line_limit bytes left out whole (a path cut short would
+// name another file).
 class RcScanner : public LineScanner {
 public:
     enum class IfMissing { Fail, Ignore };

@@ -1,5 +1,6 @@
 #include "app/monitor.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -11,14 +12,27 @@
 #include <string>
 
 #include "app/report.hpp"
+#include "app/signals.hpp"
+#include "app/texts.hpp"
 #include "log/fd_io.hpp"
 #include "log/log_maintenance.hpp"
+#include "log/unique_fd.hpp"
 #include "ui/screen.hpp"
 
 namespace {
 
 void say(const std::string& line) {
     write_all(STDERR_FILENO, line + "\n");
+}
+
+// Why the log cannot be read (an errno value), or 0 when it can.
+int read_error(const std::string& path) {
+    const UniqueFd log = open_to_read(path);
+    struct stat status {};
+    if (!log || ::fstat(log.get(), &status) != 0) {
+        return errno;
+    }
+    return S_ISDIR(status.st_mode) ? EISDIR : 0;
 }
 
 }  // namespace
@@ -61,6 +75,13 @@ void Monitor::run() {
         print_report(settings.wide);
         return;
     }
+    // Without a terminal on both sides nothing could be read or shown: the
+    // keys would never come and curses would write into a file or a pipe.
+    if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0) {
+        write_all(STDERR_FILENO, no_terminal_text());
+        std::exit(1);
+    }
+    catch_broken_pipe();
     start_screen(colour, settings.mouse);
     run_screen();
 }
@@ -73,6 +94,16 @@ void Monitor::refresh_list() {
 }
 
 void Monitor::print_report(bool wide) {
+    // A log that cannot be read would print as no mail at all: a script
+    // must not take that for "nothing new". (A FIFO or a device in its place
+    // reads as empty, without waiting.)
+    // Told on standard error, as a failed -c is: standard output is the
+    // report, which a script reads.
+    if (const int error = read_error(settings.logfile); error != 0) {
+        say("lurko error: Could not read Procmail logfile '" + settings.logfile +
+            "': " + std::strerror(error));
+        std::exit(1);
+    }
     refresh_list();
     // A terminal gets control characters in an inert form; a pipe or a file
     // gets the log's bytes unchanged.

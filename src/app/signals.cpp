@@ -33,6 +33,8 @@ extern "C" void handle_signal(int number) {
     catch_signal(number);
 }
 
+extern "C" void ignore_signal(int /*number*/) {}
+
 struct SignalText {
     int number;
     std::string_view text;
@@ -52,7 +54,9 @@ constexpr SignalText signal_texts[] = {
     {SIGUSR1, "SIGUSR1 - User defined signal 1"},
     {SIGSEGV, "SIGSEGV - Segmentation fault"},
     {SIGUSR2, "SIGUSR2 - User defined signal 2"},
-    // SIGPIPE keeps its default: a reader that stops reading the report ends it quietly.
+    // Installed by the monitor alone (catch_broken_pipe): a reader that stops
+    // reading the report ends it quietly.
+    {SIGPIPE, "SIGPIPE - Broken pipe"},
     {SIGALRM, "SIGALRM - Alarm clock"},
     {SIGTERM, "SIGTERM - Terminated"},
 #ifdef SIGSTKFLT
@@ -62,7 +66,7 @@ constexpr SignalText signal_texts[] = {
     {SIGXFSZ, "SIGXFSZ - File size limit exceeded"},
     {SIGVTALRM, "SIGVTALRM - Virtual timer expired"},
     {SIGPROF, "SIGPROF - Profiling timer expired"},
-// SIGIO is not ours: the log maintenance sets it around its file lease.
+// SIGIO ends nothing: see install_signal_handlers.
 #ifdef SIGPWR
     {SIGPWR, "SIGPWR - Power failure"},
 #endif
@@ -143,11 +147,27 @@ void install_signal_handlers() {
         ::sigaction(number, &action, nullptr);
     };
     for (const SignalText& signal : signal_texts) {
-        install(signal.number);
+        if (signal.number != SIGPIPE) {
+            install(signal.number);
+        }
     }
     for (int number = first_realtime; number <= last_realtime; ++number) {
         install(number);
     }
+    // SIGIO tells the holder of a file lease that someone waits for the file;
+    // the log maintenance ignores it while it holds one, and it means nothing
+    // at any other time. A handler that does nothing, rather than SIG_IGN,
+    // so that the programs started later do not inherit it ignored.
+    action.sa_handler = ignore_signal;
+    action.sa_flags = SA_RESTART;
+    install(SIGIO);
+}
+
+void catch_broken_pipe() {
+    struct sigaction action {};
+    action.sa_handler = handle_signal;
+    sigfillset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 void catch_signal(int number) {

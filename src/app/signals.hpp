@@ -10,9 +10,15 @@
 std::string_view signal_name(int number);
 
 // Installs catch_signal for every signal whose default action ends the
-// process, but for SIGPIPE and SIGIO. A signal that the program inherited as
-// ignored (under nohup, say) stays ignored, except SIGINT and SIGSEGV.
+// process, but for SIGPIPE and SIGIO; SIGIO is made harmless. A signal that
+// the program inherited as ignored (under nohup, say) stays ignored, except
+// SIGINT and SIGSEGV.
 void install_signal_handlers();
+
+// Installs catch_signal for SIGPIPE too: for the monitor, where a broken pipe
+// can only mean that its terminal is gone. (The report keeps the default: a
+// reader that stops reading it ends it quietly.)
+void catch_broken_pipe();
 
 // Restores the terminal, writes "Caught signal (NAME - Text)" on standard
 // error and ends the process: with status 0 after SIGINT, by the signal's

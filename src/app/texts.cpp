@@ -100,3 +100,8 @@ std::string error_output(std::string_view argv0) {
     text.append(banner()).append(usage_text(argv0)).append(author_line());
     return text;
 }
+
+std::string no_terminal_text() {
+    return "lurko error: The monitor needs a terminal as its standard input and output "
+           "(-o and --follow write to a pipe or a file)\n";
+}

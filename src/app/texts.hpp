@@ -36,3 +36,5 @@ std::string usage_text(std::string_view argv0);
 std::string help_output(std::string_view argv0);
 std::string version_output();
 std::string error_output(std::string_view argv0);
+// The line the monitor ends with when its input or output is no terminal.
+std::string no_terminal_text();

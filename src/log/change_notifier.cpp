@@ -7,25 +7,24 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
 constexpr std::uint32_t log_events =
     IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
-constexpr std::uint32_t directory_events =
-    IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
+constexpr std::uint32_t directory_events = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                           IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// What tells that a watched file or directory is no longer where it was.
+constexpr std::uint32_t gone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
 // File systems where the log may be written from another machine, or by a
 // process the kernel here does not see write: no events come for that.
-bool may_change_unseen(const std::string& directory) {
-    struct statfs info {};
-    if (::statfs(directory.c_str(), &info) != 0) {
-        return true;
-    }
+bool may_change_unseen(const struct statfs& info) {
     switch (static_cast<unsigned long>(info.f_type)) {
         case NFS_SUPER_MAGIC:
         case SMB_SUPER_MAGIC:
@@ -53,52 +52,91 @@ std::pair<std::string, std::string> split_path(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+bool missing(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
 }  // namespace
 
-ChangeNotifier::ChangeNotifier(const std::string& path) : path_(path) {
+ChangeNotifier::ChangeNotifier(std::string path) : path_(std::move(path)) {
+    rearm();
+}
+
+bool ChangeNotifier::watch_directory_of(const std::string& path,
+                                        std::vector<DirectoryWatch>& watches) {
     auto [directory, name] = split_path(path);
-    name_ = std::move(name);
-    UniqueFd inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (!inotify || may_change_unseen(directory) ||
-        ::inotify_add_watch(inotify.get(), directory.c_str(), directory_events) < 0) {
-        return;  // not active: the monitor looks on a timer
+    Role role = Role::LogDirectory;
+    for (;;) {
+        struct statfs info {};
+        if (::statfs(directory.c_str(), &info) == 0) {
+            if (may_change_unseen(info)) {
+                return false;
+            }
+            const int wd = ::inotify_add_watch(inotify_.get(), directory.c_str(), directory_events);
+            if (wd >= 0) {
+                watches.push_back({wd, std::move(name), role});
+                return true;
+            }
+        }
+        if (!missing(errno) || directory == "/" || directory == ".") {
+            return false;  // a limit, a permission: only a timer can tell
+        }
+        // Gone for now: the directory above tells when it is back.
+        auto [above, directory_name] = split_path(directory);
+        directory = std::move(above);
+        name = std::move(directory_name);
+        role = Role::Above;
     }
-    // A log reached through a symbolic link is also renamed or re-created in
-    // the directory of the file it names.
-    if (const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                               &std::free);
-        real) {
-        auto [target_directory, target_name] = split_path(real.get());
-        target_name_ = std::move(target_name);
-        if (target_directory != directory &&
-            (may_change_unseen(target_directory) ||
-             ::inotify_add_watch(inotify.get(), target_directory.c_str(), directory_events) < 0)) {
+}
+
+void ChangeNotifier::rearm() {
+    if (!inotify_) {
+        inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!inotify_) {
+            complete_ = false;
             return;
         }
     }
-    inotify_ = std::move(inotify);
-    watch_log();
-    if (log_watch_ < 0 && errno != ENOENT) {
-        inotify_.reset();  // a log that is there but cannot be watched
+    std::vector<DirectoryWatch> watches;
+    bool complete = watch_directory_of(path_, watches);
+    // A log reached through a symbolic link is also renamed or re-created in
+    // the directory of the file it names.
+    if (const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path_.c_str(), nullptr),
+                                                               &std::free);
+        real && path_ != real.get()) {
+        complete = watch_directory_of(real.get(), watches) && complete;
     }
+    const int log_watch = ::inotify_add_watch(inotify_.get(), path_.c_str(), log_events);
+    if (log_watch < 0 && !missing(errno)) {
+        complete = false;  // a log that is there but cannot be watched
+    }
+    // The watches of before that are not watches now: a log renamed away, a
+    // directory that was above a missing one.
+    const auto kept = [&](int wd) {
+        return wd == log_watch || std::any_of(watches.begin(), watches.end(),
+                                              [wd](const DirectoryWatch& w) { return w.wd == wd; });
+    };
+    if (log_watch_ >= 0 && !kept(log_watch_)) {
+        ::inotify_rm_watch(inotify_.get(), log_watch_);
+    }
+    for (const DirectoryWatch& old : directories_) {
+        if (!kept(old.wd)) {
+            ::inotify_rm_watch(inotify_.get(), old.wd);
+        }
+    }
+    directories_ = std::move(watches);
+    log_watch_ = log_watch;
+    complete_ = complete;
 }
 
-void ChangeNotifier::watch_log() {
-    const int watch = ::inotify_add_watch(inotify_.get(), path_.c_str(), log_events);
-    if (watch >= 0 && watch != log_watch_ && log_watch_ >= 0) {
-        ::inotify_rm_watch(inotify_.get(), log_watch_);  // the file that was the log before
-    }
-    if (watch >= 0 || errno == ENOENT) {
-        log_watch_ = watch;
-    }
-}
-
-int ChangeNotifier::take_events() {
+int ChangeNotifier::take_events(int& others) {
+    others = 0;
     if (!inotify_) {
         return 0;
     }
-    alignas(inotify_event) char buffer[4096];
+    alignas(inotify_event) char buffer[16384];
     int concerns_log = 0;
+    bool moved = false;  // a watch must be set up again
     for (;;) {
         const ssize_t got = ::read(inotify_.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) {
@@ -110,18 +148,26 @@ int ChangeNotifier::take_events() {
         for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += sizeof(inotify_event) + event->len;
-            if ((event->mask & IN_Q_OVERFLOW) != 0 || event->wd == log_watch_) {
-                ++concerns_log;
-                if ((event->mask & IN_IGNORED) != 0) {
-                    log_watch_ = -1;  // that file is gone; watch_log finds the next
+            bool concerns = false;
+            if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                concerns = moved = true;  // events were lost
+            } else if (event->wd == log_watch_) {
+                concerns = true;
+                moved = moved || (event->mask & gone) != 0;
+            } else {
+                for (const DirectoryWatch& directory : directories_) {
+                    if (directory.wd == event->wd &&
+                        ((event->mask & gone) != 0 ||
+                         (event->len > 0 && directory.name == event->name))) {
+                        concerns = moved = true;
+                    }
                 }
-            } else if (event->len > 0 && (name_ == event->name || target_name_ == event->name)) {
-                ++concerns_log;
             }
+            ++(concerns ? concerns_log : others);
         }
     }
-    if (concerns_log > 0) {
-        watch_log();
+    if (moved) {
+        rearm();
     }
     return concerns_log;
 }

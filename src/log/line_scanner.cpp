@@ -157,8 +157,9 @@ ScanResult LineScanner::scan(std::istream& in) {
         const char* held_nul = std::memchr(base, '\0', held) != nullptr ? base : nullptr;
         for_each_newline(base + held, end, held_nul, [&](const char* newline, const char* nul) {
             const auto length = static_cast<std::size_t>(newline - line);
-            if (!skipping && length <= line_limit) {
-                dispatch(words, std::string_view(line, length), nul != nullptr && nul >= line);
+            if (!skipping && (length <= line_limit || long_lines_ == LongLines::Cut)) {
+                dispatch(words, std::string_view(line, std::min(length, line_limit)),
+                         nul != nullptr && nul >= line);
             }
             skipping = false;
             line = newline + 1;
@@ -169,8 +170,13 @@ ScanResult LineScanner::scan(std::istream& in) {
         if (line != base) {
             result.complete_bytes = result.bytes_read - static_cast<std::uint64_t>(end - line);
         }
-        on_lines_expire();
         held = static_cast<std::size_t>(end - line);
+        if (!skipping && held > line_limit && long_lines_ == LongLines::Cut) {
+            // A line longer than the limit counts with its first line_limit
+            // bytes; the rest of it is dropped as it arrives.
+            dispatch(words, std::string_view(line, line_limit), true);
+        }
+        on_lines_expire();
         if (skipping || held > line_limit) {
             skipping = true;  // the rest of this line is dropped as it arrives
             held = 0;

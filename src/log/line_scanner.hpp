@@ -18,12 +18,16 @@ struct ScanResult {
 // of an ordered list of keywords. Subclasses supply the keywords and on_match.
 //
 // Line rules: a newline ends a line and is not part of it; a carriage return
-// before it is. A line is cut at its first NUL byte. Lines of more than
-// line_limit bytes are skipped whole (up to their newline) and reading goes
-// on. A last line without a newline counts as a line.
+// before it is. A line is cut at its first NUL byte. A line of more than
+// line_limit bytes is cut there, so that what one line takes in memory is
+// bounded, and counts like any other; a scanner built with LongLines::Skip
+// skips such lines whole instead. Either way reading goes on after them. A
+// last line without a newline counts as a line.
 class LineScanner {
 public:
     static constexpr std::size_t line_limit = 4095;
+
+    enum class LongLines { Cut, Skip };
 
     // True when the line begins with the whole keyword: an empty line matches
     // only the empty keyword, which matches every line. Byte for byte: case
@@ -41,7 +45,7 @@ public:
     LineScanner& operator=(const LineScanner&) = delete;
 
 protected:
-    LineScanner() = default;
+    explicit LineScanner(LongLines long_lines = LongLines::Cut) : long_lines_(long_lines) {}
 
     // One matching line (without its line end) and the keyword's index.
     virtual void on_match(std::string_view line, int index) = 0;
@@ -73,4 +77,5 @@ private:
     // The block the scans read into, made at the first scan and kept: the
     // monitor scans the log again at every delivery.
     std::unique_ptr<char[]> block_;
+    LongLines long_lines_;
 };

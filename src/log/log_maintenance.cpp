@@ -10,21 +10,21 @@ void LogFilter::hold(std::string_view part) {
         return;
     }
     if (held_.size() + part.size() > LineScanner::line_limit) {
-        too_long_ = true;  // skipped whole, as the scanner skips it
-        held_.clear();
-        return;
+        too_long_ = true;  // judged by its first bytes, as the scanner cuts it
+        part = part.substr(0, LineScanner::line_limit - held_.size());
     }
     held_.append(part);
 }
 
-void LogFilter::end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep) {
+void LogFilter::end_line(std::string_view line, std::uint64_t line_begin, std::uint64_t line_end,
+                         std::vector<Run>& keep) {
     // (A NUL in a keyword's place would not match either, so the lines are
     // cut at a NUL only once they match.)
     const bool from = line.starts_with(MailLogScanner::from_keyword);
     if (from || line.starts_with(MailLogScanner::subject_keyword)) {
         ++(from ? froms_ : subjects_);
         if (tracked_.size() < max_tracked) {
-            tracked_.push_back({line_end - line.size() - 1, line_end});
+            tracked_.push_back({line_begin, line_end});
         }
         return;
     }
@@ -63,9 +63,9 @@ void LogFilter::feed(std::string_view bytes, std::vector<Run>& keep) {
             hold(line);
             line = held_;
         }
-        if (!too_long_ && line.size() <= LineScanner::line_limit) {
-            end_line(line, fed_ + static_cast<std::uint64_t>(newline + 1 - base), keep);
-        }
+        const std::uint64_t line_end = fed_ + static_cast<std::uint64_t>(newline + 1 - base);
+        end_line(line.substr(0, LineScanner::line_limit), line_begin_, line_end, keep);
+        line_begin_ = line_end;
         held_.clear();
         too_long_ = false;
         at = newline + 1;

@@ -12,7 +12,7 @@
 // previous "  Folder: " line (or the start) up to and including its own
 // "  Folder: " line, and it goes exactly when that line names the folder as
 // the mail log scanner reads it (the same line rules: a line over the line
-// limit is no Folder line, a line ends at a NUL). A last line without its
+// limit is judged by its first line_limit bytes, a line ends at a NUL). A last line without its
 // newline ends no entry: it may still be being written.
 //
 // An entry that holds more than one From line or more than one Subject line
@@ -49,15 +49,17 @@ private:
     // the entry.
     static constexpr std::size_t max_tracked = 4096;
 
-    void end_line(std::string_view line, std::uint64_t line_end, std::vector<Run>& keep);
+    void end_line(std::string_view line, std::uint64_t line_begin, std::uint64_t line_end,
+                  std::vector<Run>& keep);
     void hold(std::string_view part);
 
     std::string folder_;
     std::uint64_t fed_ = 0;
     std::uint64_t kept_to_ = 0;      // every byte before this is decided and told
     std::uint64_t entry_start_ = 0;  // the first byte of the entry in progress
+    std::uint64_t line_begin_ = 0;   // and of the line in progress
     std::string held_;               // the start of a line that goes on in the next bytes
-    bool too_long_ = false;          // that line is over the line limit
+    bool too_long_ = false;          // that line is over the line limit: held_ is its start
     bool dropped_ = false;
     std::vector<Run> tracked_;  // the From and Subject lines of the entry in progress
     int froms_ = 0;             // how many From lines it holds

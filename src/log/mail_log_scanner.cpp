@@ -90,15 +90,6 @@ std::size_t maildir_new_offset(std::string_view word) {
     return std::min(word.find(maildir_new, at), word.size());
 }
 
-// True when the line that starts at `offset` is longer than a line the
-// scanner dispatches, or cannot be read.
-bool line_too_long(const LogBytes& log, std::uint64_t offset) {
-    std::string line(LineScanner::line_limit + 1, '\0');
-    const ssize_t got = log.read_at(line.data(), line.size(), offset);
-    return got < 0 ||
-           (static_cast<std::size_t>(got) == line.size() && line.find('\n') == std::string::npos);
-}
-
 // The `count` bytes at `offset`, or fewer where the log ends; false when
 // they cannot be read.
 bool bytes_at(const LogBytes& log, std::uint64_t offset, std::string& out, std::size_t count) {
@@ -311,8 +302,7 @@ void MailLogScanner::read_whole(const LogBytes& log, MailObserver::Read read,
 // another file, it got shorter, it kept its size but was written to, its
 // first bytes, the bytes before the point reached or those of a partial last
 // line differ, or a partial Folder line that already counted a mail has
-// grown, or a partial From or Subject line that set its field has grown too
-// long to be read.
+// grown.
 //
 // What this cannot see: an edit in place that keeps those bytes and the size
 // order, changing only bytes in between and growing the file (an editor that
@@ -343,15 +333,9 @@ bool MailLogScanner::read_appended(const LogBytes& log, const LogStatus& status)
     if (observer_ != nullptr) {
         observer_->on_read(MailObserver::Read::Appended, read_total_);
     }
-    const ScanResult result = scan_from(log, start);
-    // Read again, a partial From or Subject line sets its field whole; but
-    // once it has grown past the line limit the scan skips it, and the value
-    // it set before must go too. (Looked at after the scan: the line only
-    // grows, so what the scan saw is never longer than what this sees.)
-    if (position_.partial_pending && line_too_long(log, start)) {
-        return false;
-    }
-    remember_position(log, status, start, result);
+    // Read again, a partial From or Subject line sets its field again, as
+    // far as it has grown (up to the line limit).
+    remember_position(log, status, start, scan_from(log, start));
     return true;
 }
 
@@ -366,18 +350,17 @@ void MailLogScanner::remember_position(const LogBytes& log, const LogStatus& sta
 
     const std::uint64_t partial = position_.end - position_.complete;
     position_.partial_recorded = false;
-    position_.partial_pending = false;
     std::string line;
-    if (partial > 0 && partial <= line_limit &&
-        bytes_at(log, position_.complete, line, folder_keyword.size())) {
+    if (partial > 0 && bytes_at(log, position_.complete, line, folder_keyword.size())) {
         position_.partial_recorded = matches(folder_keyword, line);
-        position_.partial_pending = matches(from_keyword, line) || matches(subject_keyword, line);
     }
 
-    // The tail runs on over a partial last line, which must only grow.
+    // The tail runs on over a partial last line, as far as the scan keeps of
+    // it, which must only grow: a partial From or Subject line edited so that
+    // it sets its field no more must be read whole.
     const auto kept =
         static_cast<std::size_t>(std::min<std::uint64_t>(compared, position_.complete));
-    const std::uint64_t tail_end = partial <= line_limit ? position_.end : position_.complete;
+    const std::uint64_t tail_end = std::min(position_.end, position_.complete + line_limit);
     position_.tail_start = position_.complete - kept;
     const auto tail_size = static_cast<std::size_t>(tail_end - position_.tail_start);
     if (!bytes_at(log, position_.tail_start, position_.tail, tail_size) ||

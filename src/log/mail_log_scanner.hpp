@@ -106,7 +106,6 @@ private:
         std::uint64_t complete = 0;     // end of the last complete line read
         std::uint64_t end = 0;          // end of everything read, a last partial line included
         bool partial_recorded = false;  // that partial line was a Folder line
-        bool partial_pending = false;   // it was a From or Subject line, and set its field
         std::string head;               // the first bytes of the log, up to `complete`
         std::string tail;              // the bytes just before `complete`, and after it up to `end`
         std::uint64_t tail_start = 0;  // where they begin

@@ -100,6 +100,9 @@ void Monitor::run_screen() {
     }
 
     for (;;) {
+        if (log.reread_pending()) {
+            look.rearm();  // a redraw asked for: every watch set up anew
+        }
         if (look.changed() || log.reread_pending()) {
             read_changes(*this, look, announced, alerts, mails_read);
             // The list may now need fewer rows than are on the screen, so the

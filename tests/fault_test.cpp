@@ -482,6 +482,16 @@ TEST_F(FaultsAsNobody, ReportOfALogThatCannotBeRead) {
     EXPECT_EQ(
         test::run_lurko({"-o", home.path()}).err,
         "lurko error: Could not read Procmail logfile '" + home.path() + "': Is a directory\n");
+    // Nor emptied: said, with status 1, the log as it was.
+    write_log(log_entry("a@x", "one", "inbox"), 0444);
+    const test::RunResult clear =
+        test::run({"/usr/bin/setpriv", as_nobody, "--regid=" + std::to_string(nobody),
+                   "--clear-groups", test::lurko_binary(), "-c", log},
+                  {{"XDG_STATE_HOME", state.path()}});
+    EXPECT_EQ(clear.status, 1);
+    EXPECT_EQ(clear.err,
+              "lurko error: Could not clear Procmail logfile '" + log + "': Permission denied\n");
+    EXPECT_EQ(test::read_file(log), log_entry("a@x", "one", "inbox"));
 }
 
 TEST_F(FaultsAsNobody, ReadOnlyAndUnreadableLog) {

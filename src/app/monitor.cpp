@@ -46,7 +46,7 @@ void Monitor::run() {
         message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
     }
     if (settings.clear_log) {
-        const MaintenanceResult cleared = truncate_log(settings.logfile);
+        const MaintenanceResult cleared = settings.truncate_log();
         if (cleared.outcome == RewriteOutcome::Failed) {
             say("lurko error: Could not clear Procmail logfile '" + settings.logfile +
                 "': " + cleared.reason);

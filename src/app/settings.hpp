@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+struct MaintenanceResult;  // log/log_maintenance.hpp
+
 // How new mail is announced (--notify).
 enum class Notify : unsigned char {
     Off,       // not at all
@@ -40,4 +42,8 @@ struct Settings {
     std::vector<std::string> ignore;         // --ignore: folder globs that announce nothing
 
     bool undo = false;  // --undo: take back the last d, r or -c, then exit
+
+    // Empties the file named by logfile (created when missing), journalled;
+    // says how it went.
+    MaintenanceResult truncate_log() const;
 };

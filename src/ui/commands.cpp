@@ -163,7 +163,7 @@ bool Monitor::dispatch(Command command, bool& need_clear, bool& need_redraw, boo
             run(settings.mail_program + " " + settings.compose_args);
             break;
         case Command::ClearLog:
-            change_log(truncate_log(settings.logfile), "Could not empty the log: ",
+            change_log(settings.truncate_log(), "Could not empty the log: ",
                        "Log emptied (" + mails_text(log.total()) + ") -- u to undo");
             break;
         case Command::Undo:

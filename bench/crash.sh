@@ -48,4 +48,9 @@ trap 'rm -rf "$work"' EXIT
 # d removes the folder with the most entries.
 folder=$("$repo/bench/gen-log" --report "$work/start.log" | sort -rn | head -1 | sed 's/^ *[0-9]* //')
 mkdir "$work/run"
-"$build/bench/crash_bench" "$build/src/lurko" "$work/start.log" "$folder" "$work/run" "$kills" "$seed"
+if ! "$build/bench/crash_bench" "$build/src/lurko" "$work/start.log" "$folder" "$work/run" \
+    "$kills" "$seed"; then
+    trap - EXIT
+    echo "bench: the logs that went wrong are kept in $work/run" >&2
+    exit 1
+fi

@@ -13,8 +13,9 @@
 // monitor's keys call), -c by LURKO itself, and u of a d made just before.
 // Each is first timed once unkilled with the writer running: when its
 // journal appears, when the log begins to be written (the journal is
-// ready) and when it ends; half the kills fall anywhere in that span, half
-// where the log is written. Whether a kill landed mid-change is read from
+// ready) and when it ends; half the kills fall at a random moment of that
+// span, half at a random moment of the writing after the journal was seen
+// to be ready. Whether a kill landed mid-change is read from
 // the journal it left: begun and not ready (the log untouched), or ready
 // and without its last record (the log half written).
 //
@@ -252,6 +253,16 @@ public:
         const Clock::time_point start = Clock::now();
         Writer writer(log_, inbox_, start);
         const pid_t child = start_op(op);
+        Span span = follow(child, start, false);
+        span.ready = span.ready == 0 ? span.ended : span.ready;
+        writer.stop();
+        return span;
+    }
+
+    // Watches the change in `child` until it ends (its status reaped), or
+    // with `until_ready` until its journal is ready: its new journal
+    // appears, then takes the old one's place.
+    Span follow(pid_t child, Clock::time_point start, bool until_ready) {
         Span span;
         const std::string fresh = files_.journal + ".new";
         bool seen = false;
@@ -262,12 +273,13 @@ public:
                 span.began = seconds_since(start);
             } else if (!there && seen && span.ready == 0) {
                 span.ready = seconds_since(start);  // renamed: ready
+                if (until_ready) {
+                    return span;
+                }
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         span.ended = seconds_since(start);
-        span.ready = span.ready == 0 ? span.ended : span.ready;
-        writer.stop();
         return span;
     }
 
@@ -283,16 +295,26 @@ public:
         long deliveries = 0;
     };
 
-    Trial kill_at(Op op, double when, int number) {
+    // Kills the change `when` seconds after it started, or with `writing`
+    // that long after its journal was ready (the log is being written).
+    Trial kill_at(Op op, bool writing, double when, int number) {
         set_up(op);
         Trial trial;
         const Clock::time_point start = Clock::now();
         Writer writer(log_, inbox_, start);
         const pid_t child = start_op(op);
-        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
-                                                  std::chrono::duration<double>(when)));
         int status = 0;
-        const bool finished = ::waitpid(child, &status, WNOHANG) == child;
+        bool finished = false;
+        Clock::time_point from = start;
+        if (writing) {
+            const Span span = follow(child, start, true);
+            finished = span.ended > 0;
+            from = start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(span.ready));
+        }
+        std::this_thread::sleep_until(from + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(when)));
+        finished = finished || ::waitpid(child, &status, WNOHANG) == child;
         if (!finished) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
@@ -518,9 +540,10 @@ int main(int argc, char* argv[]) {
         const Op op = ops[static_cast<std::size_t>(k) % ops.size()];
         const Bench::Span& span = spans[op];
         // Half anywhere in the change, half while the log is written.
-        const double from = k % 8 < 4 ? 0 : span.ready;
-        const double when = std::uniform_real_distribution<double>(from, span.ended)(random);
-        const Bench::Trial trial = bench.kill_at(op, when, k);
+        const bool writing = k % 8 >= 4;
+        const double when = std::uniform_real_distribution<double>(
+            0, writing ? span.ended - span.ready : span.ended)(random);
+        const Bench::Trial trial = bench.kill_at(op, writing, when, k);
         ++per_op[op];
         ++landed[op][trial.landed];
         const std::string first_line = trial.said.substr(0, trial.said.find('\n'));

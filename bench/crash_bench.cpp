@@ -262,7 +262,7 @@ public:
     // Watches the change in `child` until it ends (its status reaped), or
     // with `until_ready` until its journal is ready: its new journal
     // appears, then takes the old one's place.
-    Span follow(pid_t child, Clock::time_point start, bool until_ready) {
+    Span follow(pid_t child, Clock::time_point start, bool until_ready) const {
         Span span;
         const std::string fresh = files_.journal + ".new";
         bool seen = false;
@@ -388,7 +388,7 @@ private:
         ::_exit(result.outcome == RewriteOutcome::Rewritten ? 0 : 1);
     }
 
-    Landed landed(Op op, bool finished) {
+    Landed landed(Op op, bool finished) const {
         if (finished) {
             return Landed::After;
         }

@@ -5,9 +5,14 @@
 //   rewrite_bench LOG FOLDER
 //
 // LOG is rewritten in place without FOLDER's entries and back: work on a
-// copy. The
-// page cache holds the log for both timings (it is read once beforehand).
-// Prints figures.
+// copy. The page cache holds the log for both timings (it is read once
+// beforehand). Prints figures. For example, on a 1 GB log with the journal
+// on the same disk:
+//
+//   bench/gen-log --size 100M -o /tmp/100m.log
+//   for i in $(seq 10); do cat /tmp/100m.log; done > /tmp/1g.log
+//   bench/gen-log --report /tmp/1g.log | sort -rn | head -1   # the biggest folder
+//   XDG_STATE_HOME=/tmp/state build/bench/rewrite_bench /tmp/1g.log /home/user/Mail/inbox
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -1,13 +1,17 @@
 #!/bin/bash
-# The monitor removing a folder from a flooded log: two writers append
-# numbered entries for one folder, a third for another, and the monitor
-# removes the second folder about once a second (bench/stress_bench.cpp).
-# Then every numbered entry must be in the log exactly once, whole, and no
-# change of the log may have waited more than half a second for the screen
-# to be redrawn. Runs it with writers that append as Procmail does, then
-# with real Procmail processes.
-# Prints figures; exits 1 when a run lost, doubled or tore an entry, or the
-# screen lagged.
+# The monitor removing a folder from a flooded log and undoing that: two
+# writers append numbered entries for one folder, a third for another, and
+# the monitor removes the second folder (d) and takes the removal back (u),
+# one key about every second, ending on an undo (bench/stress_bench.cpp).
+# Then every numbered entry must be in the log exactly once, whole, in the
+# order it was delivered, and no change of the log may have waited more than
+# half a second for the screen to be redrawn. Runs it with writers that
+# append as Procmail does, then with real Procmail processes. The journal
+# goes to the scratch directory (XDG_STATE_HOME). Prints figures, among them
+# how long d and u took and how often one failed and was tried again (u
+# needs a lease: while Procmail holds the log open it says so and changes
+# nothing); exits 1 when a run lost, doubled, tore or reordered an entry,
+# could not undo a removal, or the screen lagged.
 #
 # Usage: bench/stress.sh [--build DIR] [--seconds N] [--rate PER_SECOND]
 #   --build DIR       a release build with the tests configured (default: build)
@@ -24,7 +28,7 @@ while [ $# -gt 0 ]; do
         --build) build=$2; shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
         --rate) rate=$2; shift 2 ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown argument '$1' (see --help)" >&2; exit 1 ;;
     esac
 done

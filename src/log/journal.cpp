@@ -68,8 +68,19 @@ std::uint64_t get_u64(std::string_view in, std::size_t at) {
 }
 
 std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t hash) {
-    for (const char c : bytes) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    // FNV-1a over eight bytes at a time (as the machine orders them: the
+    // files are read where they were written), folded so that high bits
+    // reach the low ones, then over the bytes left.
+    constexpr std::uint64_t prime = 1099511628211ULL;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + at, sizeof word);
+        hash = (hash ^ word) * prime;
+        hash ^= hash >> 29;
+    }
+    for (; at < bytes.size(); ++at) {
+        hash = (hash ^ static_cast<unsigned char>(bytes[at])) * prime;
     }
     return hash;
 }

@@ -83,7 +83,8 @@ private:
 void put_u64(std::string& out, std::uint64_t value);
 std::uint64_t get_u64(std::string_view in, std::size_t at);
 
-// A 64-bit FNV-1a hash of `bytes`, going on from `hash`.
+// A 64-bit hash of `bytes` (FNV-1a over words), going on from `hash`: the
+// same bytes cut into the same pieces give the same hash.
 std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t hash = 14695981039346656037ULL);
 
 // For tests of the paths a change takes when the process dies or a write

@@ -53,6 +53,11 @@ using Clock = std::chrono::steady_clock;
 // seem to freeze.
 constexpr auto lease_patience = std::chrono::milliseconds(300);
 
+// An undo cannot go ahead without the lease, so it tries longer: between
+// deliveries that come one after the other, the moments without one are
+// short.
+constexpr auto undo_lease_patience = std::chrono::seconds(3);
+
 // Without a lease: how long deliveries may keep coming before the change is
 // rolled back rather than cut.
 constexpr auto growth_bound = std::chrono::seconds(5);
@@ -124,9 +129,9 @@ struct OpenLog {
 // closed and the pause is random, so that two Lurkos trying at once cannot
 // keep each other from it. A log that is not a regular file gives an empty
 // descriptor, errno set.
-OpenLog open_leased(const std::string& path, int flags) {
+OpenLog open_leased(const std::string& path, int flags, Clock::duration patience = lease_patience) {
     std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
-    const auto deadline = Clock::now() + lease_patience;
+    const auto deadline = Clock::now() + patience;
     for (;;) {
         OpenLog log{open_log(path, flags, 0666)};
         if (!log.fd || ::fstat(log.fd.get(), &log.status) != 0) {
@@ -158,9 +163,10 @@ std::string real_path(const std::string& path) {
     return real;
 }
 
-// A hash of the log's bytes [begin, end).
-std::optional<std::uint64_t> hash_range(int fd, std::uint64_t begin, std::uint64_t end,
-                                        std::string& buffer) {
+// A hash of the log's bytes [begin, end), read in pieces of one size
+// whatever the change's block.
+std::optional<std::uint64_t> hash_range(int fd, std::uint64_t begin, std::uint64_t end) {
+    std::string buffer(std::size_t{1} << 20, '\0');
     std::uint64_t hash = hash_bytes({});
     while (begin < end) {
         const auto want =
@@ -250,6 +256,27 @@ JournalState read_state(int fd) {
     return state;
 }
 
+// The runs of a Removed record, each offset with its bytes, in order: the
+// number of runs, their offsets and lengths, then their bytes one after the
+// other.
+std::vector<std::pair<std::uint64_t, std::string_view>> removed_runs(std::string_view payload) {
+    std::vector<std::pair<std::uint64_t, std::string_view>> runs;
+    const std::uint64_t count = payload.size() >= 8 ? get_u64(payload, 0) : 0;
+    if (count > (payload.size() - 8) / 16) {
+        return runs;
+    }
+    std::size_t bytes_at = 8 + count * 16;
+    for (std::size_t run = 0; run < count; ++run) {
+        const std::uint64_t length = get_u64(payload, 16 + 16 * run);
+        if (length > payload.size() - bytes_at) {
+            return {};
+        }
+        runs.emplace_back(get_u64(payload, 8 + 16 * run), payload.substr(bytes_at, length));
+        bytes_at += length;
+    }
+    return runs;
+}
+
 std::string numbers(std::initializer_list<std::uint64_t> values) {
     std::string payload;
     for (const std::uint64_t value : values) {
@@ -273,7 +300,7 @@ public:
     void clear_pending();
 
     // Opens the log for the change; false with the reason when it cannot be.
-    bool open(int flags);
+    bool open(int flags, Clock::duration patience = lease_patience);
 
     // The removal of the runs that `removed` finds (a LogFilter, or the whole
     // log), from the log opened.
@@ -293,6 +320,12 @@ public:
 
     // Stages removed bytes [begin, end) of the log in the journal.
     bool stage_removed(std::uint64_t begin, std::uint64_t end);
+    // The bytes the scan has in memory, from `at` in the log: staging takes
+    // them from there rather than reading them again.
+    void set_window(std::string_view bytes, std::uint64_t at) {
+        window_ = bytes;
+        window_at_ = at;
+    }
     // Stages the log's bytes [begin, end) in the redo file, to go to `to`
     // on; `to` moves on past them.
     bool stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& to);
@@ -301,6 +334,10 @@ public:
     bool stage_image(std::uint64_t to, std::uint64_t source_end, std::string_view bytes);
     // Makes what was staged in the redo file durable.
     bool sync_redo();
+    // The log's bytes from `begin`, up to `end` or a block.
+    std::optional<std::string_view> log_bytes(std::uint64_t begin, std::uint64_t end);
+    bool stage_removed_run(std::uint64_t offset, std::string_view bytes);
+    bool flush_removed();
 
     std::uint64_t first = UINT64_MAX;  // the first byte removed
     std::uint64_t dest = 0;            // where the next kept byte goes
@@ -332,6 +369,10 @@ private:
     FaultPoint faults_;
     std::string reason_;
     bool abandoned_ = false;
+    std::string_view window_;  // see set_window
+    std::uint64_t window_at_ = 0;
+    std::string removed_runs_;        // offsets and lengths of removed runs not yet in the journal
+    std::string removed_bytes_;       // and their bytes
     std::string image_;               // staged bytes not yet in the redo file
     std::uint64_t image_dest_ = 0;    // where they go
     std::uint64_t image_source_ = 0;  // where the last of them came from
@@ -383,8 +424,8 @@ void Change::clear_pending() {
     faults_ = FaultPoint();  // the steps counted are the change's own
 }
 
-bool Change::open(int flags) {
-    log_ = open_leased(path_, flags);
+bool Change::open(int flags, Clock::duration patience) {
+    log_ = open_leased(path_, flags, patience);
     struct stat status {};
     if (!log_.fd && errno == EINVAL && ::stat(path_.c_str(), &status) == 0 &&
         !S_ISREG(status.st_mode)) {
@@ -415,41 +456,62 @@ bool Change::begin_files(Kind kind) {
     return journal(RecordType::Begin, begin, false);
 }
 
+std::optional<std::string_view> Change::log_bytes(std::uint64_t begin, std::uint64_t end) {
+    if (begin >= window_at_ && end <= window_at_ + window_.size()) {
+        return window_.substr(begin - window_at_, end - begin);
+    }
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
+    if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
+        static_cast<ssize_t>(want)) {
+        fail("the log could not be read");
+        return std::nullopt;
+    }
+    return std::string_view(buffer_.data(), want);
+}
+
 bool Change::stage_removed(std::uint64_t begin, std::uint64_t end) {
     if (first == UINT64_MAX) {
         first = begin;  // kept bytes before it stay where they are
         dest = begin;
     }
     while (begin < end) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
-        if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
-            static_cast<ssize_t>(want)) {
-            return fail("the log could not be read");
-        }
-        std::string record = numbers({begin});
-        record.append(buffer_.data(), want);
-        if (!journal(RecordType::Removed, record, false)) {
+        const std::optional<std::string_view> bytes = log_bytes(begin, end);
+        if (!bytes || !stage_removed_run(begin, *bytes)) {
             return false;
         }
-        begin += want;
+        begin += bytes->size();
     }
     return true;
 }
 
+// Removed runs are gathered into records of about a block.
+bool Change::stage_removed_run(std::uint64_t offset, std::string_view bytes) {
+    put_u64(removed_runs_, offset);
+    put_u64(removed_runs_, bytes.size());
+    removed_bytes_.append(bytes);
+    return removed_bytes_.size() < buffer_.size() || flush_removed();
+}
+
+bool Change::flush_removed() {
+    if (removed_runs_.empty()) {
+        return true;
+    }
+    std::string record = numbers({removed_runs_.size() / 16});
+    record.append(removed_runs_).append(removed_bytes_);
+    removed_runs_.clear();
+    removed_bytes_.clear();
+    return journal(RecordType::Removed, record, false);
+}
+
 bool Change::stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& to) {
     while (begin < end) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
-        if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
-            static_cast<ssize_t>(want)) {
-            return fail("the log could not be read");
-        }
-        if (!stage_image(to, begin + want, std::string_view(buffer_.data(), want))) {
+        const std::optional<std::string_view> bytes = log_bytes(begin, end);
+        if (!bytes || !stage_image(to, begin + bytes->size(), *bytes)) {
             return false;
         }
-        begin += want;
-        to += want;
+        begin += bytes->size();
+        to += bytes->size();
     }
     return true;
 }
@@ -486,8 +548,9 @@ bool Change::sync_redo() {
 // start finishes it whatever happens.
 bool Change::publish() {
     const std::string fresh = files_->journal + ".new";
-    if (!sync_redo() || !journal(RecordType::Ready, numbers({first, dest, log_size()})) ||
-        !step() || ::rename(fresh.c_str(), files_->journal.c_str()) != 0) {
+    if (!flush_removed() || !sync_redo() ||
+        !journal(RecordType::Ready, numbers({first, dest, log_size()})) || !step() ||
+        ::rename(fresh.c_str(), files_->journal.c_str()) != 0) {
         return fail();
     }
     const UniqueFd dir(::open(files_->dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -547,8 +610,7 @@ bool Change::settle(std::uint64_t source, Clock::time_point started) {
             // that the next start can tell whether it was made; then look
             // once more, and cut: the window for a delivery to be lost is
             // the two calls.
-            const auto hash =
-                hash_range(log_.fd.get(), dest, std::min(source, dest + cut_sample), buffer_);
+            const auto hash = hash_range(log_.fd.get(), dest, std::min(source, dest + cut_sample));
             if (!hash) {
                 return fail("the log could not be read");
             }
@@ -630,15 +692,15 @@ bool Change::roll_back() {
         return true;
     };
     while (std::optional<Record> record = removed.next()) {
-        if (record->type != RecordType::Removed || record->payload.size() < 8) {
+        if (record->type != RecordType::Removed) {
             continue;
         }
-        const std::uint64_t offset = get_u64(record->payload, 0);
-        if (!put_moved(offset - std::min(offset, at)) ||
-            !write_log(std::string_view(record->payload).substr(8), offset)) {
-            return false;
+        for (const auto& [offset, bytes] : removed_runs(record->payload)) {
+            if (!put_moved(offset - std::min(offset, at)) || !write_log(bytes, offset)) {
+                return false;
+            }
+            at = offset + bytes.size();
         }
-        at = offset + record->payload.size() - 8;
     }
     return put_moved(UINT64_MAX) && step() && (::fdatasync(log_.fd.get()) == 0 || fail()) &&
            finish(RecordType::RolledBack, 0, 0);
@@ -681,8 +743,9 @@ bool Change::enough_space(std::uint64_t rewritten) {
 // Allocates the log's blocks [from, to) without making it longer, where the
 // file system can.
 bool Change::reserve(std::uint64_t from, std::uint64_t to) {
-    if (to <= from || ::fallocate(log_.fd.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
-                                  static_cast<off_t>(to - from)) == 0 ||
+    if (to <= from ||
+        ::fallocate(log_.fd.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                    static_cast<off_t>(to - from)) == 0 ||
         errno == EOPNOTSUPP) {
         return true;
     }
@@ -698,7 +761,9 @@ MaintenanceResult Change::shrink(Kind kind, Scan scan) {
         ::unlink(files_->redo.c_str());
         return MaintenanceResult{RewriteOutcome::Failed, reason_};
     };
-    if (!begin_files(kind) || !scan(*this)) {
+    const bool scanned = begin_files(kind) && scan(*this);
+    set_window({}, 0);  // the scan's block is gone
+    if (!scanned) {
         return refused();
     }
     if (first == UINT64_MAX) {
@@ -712,7 +777,7 @@ MaintenanceResult Change::shrink(Kind kind, Scan scan) {
     // From here the log is written.
     if (apply_redo() && settle(log_size(), started)) {
         static_cast<void>(step() && ::fdatasync(log_.fd.get()) == 0);
-        const auto hash = hash_range(log_.fd.get(), first, dest, buffer_);
+        const auto hash = hash_range(log_.fd.get(), first, dest);
         finish(RecordType::Done, dest, hash.value_or(0));
         return {RewriteOutcome::Rewritten, {}};
     }
@@ -786,9 +851,8 @@ std::optional<std::string> Change::finish_pending() {
         struct stat now {};
         ::fstat(log_.fd.get(), &now);
         const auto size = static_cast<std::uint64_t>(now.st_size);
-        const auto after =
-            hash_range(log_.fd.get(), state.cut_size,
-                       std::min(state.cut_source, state.cut_size + cut_sample), buffer_);
+        const auto after = hash_range(log_.fd.get(), state.cut_size,
+                                      std::min(state.cut_source, state.cut_size + cut_sample));
         cut_made = size < state.cut_source || !after || *after != state.cut_hash;
         if (cut_made) {
             dest = state.cut_size;
@@ -802,7 +866,7 @@ std::optional<std::string> Change::finish_pending() {
     }
     dest = cut_made ? state.cut_size : dest;
     static_cast<void>(::fdatasync(log_.fd.get()));
-    const auto hash = hash_range(log_.fd.get(), first, dest, buffer_);
+    const auto hash = hash_range(log_.fd.get(), first, dest);
     finish(RecordType::Done, dest, hash.value_or(0));
     return "lurko: completed an interrupted removal from " + path_;
 }
@@ -814,13 +878,13 @@ MaintenanceResult Change::undo() {
         state.path != real_path(path_)) {
         return {RewriteOutcome::Unchanged, "Nothing to undo"};
     }
-    if (!open(O_RDWR)) {
+    if (!open(O_RDWR, undo_lease_patience)) {
         return {RewriteOutcome::Failed, reason_};
     }
     const auto size = log_size();
     if (log_.status.st_dev != state.device || log_.status.st_ino != state.inode ||
         size < state.done_size ||
-        hash_range(log_.fd.get(), state.first, state.done_size, buffer_) != state.done_hash) {
+        hash_range(log_.fd.get(), state.first, state.done_size) != state.done_hash) {
         return {RewriteOutcome::Unchanged, "Nothing undone: the log has changed since"};
     }
     if (!log_.leased) {
@@ -840,19 +904,17 @@ MaintenanceResult Change::undo() {
     RecordReader removed(old.get());
     bool staged = true;
     while (std::optional<Record> record = removed.next()) {
-        if (record->type != RecordType::Removed || record->payload.size() < 8) {
+        if (record->type != RecordType::Removed) {
             continue;
         }
-        const std::uint64_t at = get_u64(record->payload, 0);
-        const std::uint64_t kept = at - std::min(at, dest);
-        if (!(staged = stage_kept(from, from + kept, dest))) {
-            break;
+        for (const auto& [at, bytes] : removed_runs(record->payload)) {
+            const std::uint64_t kept = at - std::min(at, dest);
+            if (!(staged = stage_kept(from, from + kept, dest) && stage_image(dest, from, bytes))) {
+                break;
+            }
+            from += kept;
+            dest += bytes.size();
         }
-        from += kept;
-        if (!(staged = stage_image(dest, from, std::string_view(record->payload).substr(8)))) {
-            break;
-        }
-        dest += record->payload.size() - 8;
     }
     first = state.first;
     // The space the log grows by is taken before it is written: a full disk
@@ -964,6 +1026,7 @@ MaintenanceResult rewrite_log(const std::string& path, std::string_view folder_n
                     static_cast<ssize_t>(want)) {
                     return false;
                 }
+                c.set_window(std::string_view(block.data(), want), start);
                 filter.feed(std::string_view(block.data(), want), keep);
                 if (!stage()) {
                     return false;

@@ -370,6 +370,7 @@ private:
     std::string reason_;
     bool abandoned_ = false;
     std::string_view window_;  // see set_window
+    std::string cache_;        // the block last read by log_bytes
     std::uint64_t window_at_ = 0;
     std::string removed_runs_;        // offsets and lengths of removed runs not yet in the journal
     std::string removed_bytes_;       // and their bytes
@@ -460,14 +461,17 @@ std::optional<std::string_view> Change::log_bytes(std::uint64_t begin, std::uint
     if (begin >= window_at_ && end <= window_at_ + window_.size()) {
         return window_.substr(begin - window_at_, end - begin);
     }
-    const auto want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), end - begin));
-    if (read_fully_at(log_.fd.get(), buffer_.data(), want, static_cast<off_t>(begin)) !=
-        static_cast<ssize_t>(want)) {
+    // A block from `begin` on, kept for the runs that follow.
+    cache_.resize(buffer_.size());
+    const ssize_t got =
+        read_fully_at(log_.fd.get(), cache_.data(), cache_.size(), static_cast<off_t>(begin));
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(cache_.size(), end - begin));
+    if (got < static_cast<ssize_t>(want)) {
         fail("the log could not be read");
         return std::nullopt;
     }
-    return std::string_view(buffer_.data(), want);
+    set_window(std::string_view(cache_.data(), static_cast<std::size_t>(got)), begin);
+    return window_.substr(0, want);
 }
 
 bool Change::stage_removed(std::uint64_t begin, std::uint64_t end) {

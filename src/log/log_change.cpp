@@ -56,7 +56,7 @@ constexpr auto lease_patience = std::chrono::milliseconds(300);
 // An undo cannot go ahead without the lease, so it tries longer: between
 // deliveries that come one after the other, the moments without one are
 // short.
-constexpr auto undo_lease_patience = std::chrono::seconds(3);
+constexpr auto undo_lease_patience = std::chrono::seconds(1);
 
 // Without a lease: how long deliveries may keep coming before the change is
 // rolled back rather than cut.

@@ -30,57 +30,17 @@
 #include <string>
 #include <vector>
 
+#include "process_figures.hpp"
 #include "terminal_harness.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// CPU seconds a process has used, from /proc/PID/schedstat: nanoseconds on
-// a CPU, where /proc/PID/stat counts whole clock ticks (10 ms), too coarse
-// for the fraction of a millisecond a delivery costs.
-double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    double nanoseconds = 0;
-    in >> nanoseconds;
-    return nanoseconds / 1e9;
-}
-
-// A field of /proc/PID/status ("VmRSS" in KiB, "voluntary_ctxt_switches"...).
-long status_field(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::stol(line.substr(name.size() + 1));
-        }
-    }
-    return -1;
-}
-
-long resident_kib(pid_t pid) {
-    return status_field(pid, "VmRSS");
-}
-
-// How often the process was woken so far: its context switches.
-long wakeups(pid_t pid) {
-    return status_field(pid, "voluntary_ctxt_switches") +
-           status_field(pid, "nonvoluntary_ctxt_switches");
-}
-
-// The total in the top bar ("Lurko -- New mail: N in ..."), or -1.
-long shown_total(const test::Terminal& term) {
-    const std::string bar = term.row_text(0);
-    const std::string label = "New mail: ";
-    const auto at = bar.find(label);
-    if (at == std::string::npos) {
-        return -1;
-    }
-    return std::strtol(bar.c_str() + at + label.size(), nullptr, 10);
-}
+using bench::Clock;
+using bench::cpu_seconds;
+using bench::resident_kib;
+using bench::seconds_since;
+using bench::shown_total;
+using bench::wakeups;
 
 // One delivery as Procmail logs it.
 std::string delivery(int number) {

@@ -30,45 +30,16 @@
 #include <string>
 #include <vector>
 
+#include "process_figures.hpp"
 #include "terminal_harness.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    double nanoseconds = 0;
-    in >> nanoseconds;
-    return nanoseconds / 1e9;
-}
-
-long status_field(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::stol(line.substr(name.size() + 1));
-        }
-    }
-    return -1;
-}
-
-long wakeups(pid_t pid) {
-    return status_field(pid, "voluntary_ctxt_switches") +
-           status_field(pid, "nonvoluntary_ctxt_switches");
-}
-
-// The total in the top bar, or -1.
-long shown_total(const test::Terminal& term) {
-    const std::string bar = term.row_text(0);
-    const std::string label = "New mail: ";
-    const auto at = bar.find(label);
-    return at == std::string::npos ? -1 : std::strtol(bar.c_str() + at + label.size(), nullptr, 10);
-}
+using bench::Clock;
+using bench::cpu_seconds;
+using bench::seconds_since;
+using bench::shown_total;
+using bench::wakeups;
 
 std::string deliveries(int count) {
     std::string text;

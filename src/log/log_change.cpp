@@ -302,11 +302,13 @@ public:
     // Opens the log for the change; false with the reason when it cannot be.
     bool open(int flags, Clock::duration patience = lease_patience);
 
-    // The removal of the runs that `removed` finds (a LogFilter, or the whole
-    // log), from the log opened.
+    // A removal from the log opened: `scan` stages what goes (with
+    // stage_removed) and what moves (with stage_kept), and the log is then
+    // changed as the header comment says.
     template <class Scan>
     MaintenanceResult shrink(Kind kind, Scan scan);
 
+    // Takes the last removal back, as undo_log says.
     MaintenanceResult undo();
 
     // The unfinished change left in the journal, finished or rolled back;
@@ -329,6 +331,11 @@ public:
     // Stages the log's bytes [begin, end) in the redo file, to go to `to`
     // on; `to` moves on past them.
     bool stage_kept(std::uint64_t begin, std::uint64_t end, std::uint64_t& to);
+
+    std::uint64_t first = UINT64_MAX;  // the first byte removed
+    std::uint64_t dest = 0;            // where the next kept byte goes
+
+private:
     // Stages `bytes` to go to `to`, taken from before `source_end` in the
     // log; bytes for one place after the other make one record.
     bool stage_image(std::uint64_t to, std::uint64_t source_end, std::string_view bytes);
@@ -339,10 +346,6 @@ public:
     bool stage_removed_run(std::uint64_t offset, std::string_view bytes);
     bool flush_removed();
 
-    std::uint64_t first = UINT64_MAX;  // the first byte removed
-    std::uint64_t dest = 0;            // where the next kept byte goes
-
-private:
     bool fail(const std::string& what = {});
     bool step();
     bool journal(RecordType type, const std::string& payload, bool sync = true);

@@ -18,18 +18,29 @@ constexpr std::size_t header_size = 24;             // magic, type, length, hash
 // A record longer than this is damage, not data: writers cut theirs smaller.
 constexpr std::uint64_t max_payload = std::uint64_t{64} << 20;
 
-void put_u32(std::string& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<char>((value >> shift) & 0xff));
+// Numbers least significant byte first, whatever the machine's order.
+template <class Number>
+void put_number(std::string& out, Number value) {
+    for (std::size_t byte = 0; byte < sizeof(Number); ++byte) {
+        out.push_back(static_cast<char>((value >> (8 * byte)) & 0xff));
     }
 }
 
-std::uint32_t get_u32(std::string_view in, std::size_t at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<std::size_t>(i)]);
+template <class Number>
+Number get_number(std::string_view in, std::size_t at) {
+    Number value = 0;
+    for (std::size_t byte = sizeof(Number); byte-- > 0;) {
+        value = static_cast<Number>((value << 8) | static_cast<unsigned char>(in[at + byte]));
     }
     return value;
+}
+
+void put_u32(std::string& out, std::uint32_t value) {
+    put_number(out, value);
+}
+
+std::uint32_t get_u32(std::string_view in, std::size_t at) {
+    return get_number<std::uint32_t>(in, at);
 }
 
 std::uint64_t record_hash(std::uint32_t type, std::string_view payload) {
@@ -54,17 +65,11 @@ bool make_dirs(const std::string& dir) {
 }  // namespace
 
 void put_u64(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 64; shift += 8) {
-        out.push_back(static_cast<char>((value >> shift) & 0xff));
-    }
+    put_number(out, value);
 }
 
 std::uint64_t get_u64(std::string_view in, std::size_t at) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<std::size_t>(i)]);
-    }
-    return value;
+    return get_number<std::uint64_t>(in, at);
 }
 
 std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t hash) {
@@ -155,12 +160,12 @@ FaultPoint::FaultPoint() {
     if (fault == nullptr) {
         return;
     }
-    const std::string_view spec(fault);
-    if (spec.starts_with("crash:")) {
+    const std::string_view what(fault);
+    if (what.starts_with("crash:")) {
         crash_at_ = std::strtol(fault + 6, nullptr, 10);
-    } else if (spec.starts_with("fail:")) {
+    } else if (what.starts_with("fail:")) {
         fail_at_ = std::strtol(fault + 5, nullptr, 10);
-    } else if (spec.starts_with("cut:")) {
+    } else if (what.starts_with("cut:")) {
         cut_at_ = std::strtol(fault + 4, nullptr, 10);
     }
 }

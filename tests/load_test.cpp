@@ -222,10 +222,15 @@ protected:
             term.pump(Milliseconds(50));
             if (!done_during && total_shown(term).value_or(0) >= deliveries / 2) {
                 // The arrow stays on its folder however the list re-sorts.
+                // While a re-sort is being drawn it may be on no row for a
+                // moment: then the next look finds it.
                 for (int row = 1; row < term.rows() - 2; ++row) {
                     if (term.row_text(row).starts_with("->")) {
                         burst.removed = term.row_text(row).substr(11);
                     }
+                }
+                if (burst.removed.empty()) {
+                    continue;
                 }
                 term.type(during == During::RemoveFolder ? "d" : "r");
                 done_during = true;
@@ -360,7 +365,7 @@ TEST_F(Load, RemovingAFolderLosesNothingElse) {
         if (name == burst.removed) {
             EXPECT_LT(logged, count) << "the removal did not reach the log";
         } else {
-            EXPECT_EQ(logged, count) << name;
+            EXPECT_EQ(logged, count) << name << " (removed: " << burst.removed << ")";
             lost += count - std::min(logged, count);
         }
     }

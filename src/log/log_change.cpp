@@ -187,8 +187,7 @@ struct JournalState {
     Kind kind{};
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
-    std::uint64_t size = 0;  // of the log when the change began
-    std::string path;        // the log's real path
+    std::string path;  // the log's real path
     bool ready = false;
     std::uint64_t first = 0;   // the first byte the change writes
     std::uint64_t dest = 0;    // where the new bytes staged at the start end
@@ -218,7 +217,6 @@ JournalState read_state(int fd) {
                 state.kind = static_cast<Kind>(number(0));
                 state.device = number(1);
                 state.inode = number(2);
-                state.size = number(3);
                 state.path = p.size() > 32 ? p.substr(32) : std::string();
                 break;
             case RecordType::Ready:
